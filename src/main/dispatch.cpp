@@ -1,0 +1,240 @@
+#include "main/dispatch.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include <fmt/core.h>
+
+#include "artifact_kind/artifact_kind.hpp"
+#include "util/file.hpp"
+#include "util/output.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+namespace {
+
+using Handler = CommandResult (*)(const Words&);
+
+struct Command {
+  std::string_view word;
+  Handler handler;
+};
+
+// Exact, case-sensitive match of the whole command word.
+constexpr std::array kCommands = {
+    Command{"-h", print_usage},
+    Command{"help", print_usage},
+    Command{"tour", cmd_tour},
+    Command{"--help", print_usage},
+    Command{"inspect", cmd_inspect},
+    Command{"explain", cmd_explain},
+};
+
+constexpr std::string_view kUsage =
+    "orvik - inspect ML model artifacts without loading the framework\n"
+    "\n"
+    "Core usage:\n"
+    "  orvik doctor [--json]\n"
+    "  orvik inspect [--deep] [--json] [--limit 20] "
+    "<model.cbm|model.lgb|model.onnx|model.pt|model.json>\n"
+    "  orvik diff [--deep] [--json] <old-model> <new-model>  (.cbm, .lgb/.txt, .onnx, or "
+    ".pt/.pth)\n"
+    "  orvik explain-diff <old-model> <new-model>  (plain-English what changed: layers, params, "
+    "cost, new ops)\n"
+    "  orvik convert <model.pkl|mlflow-dir> [--out path]  (un-pickle a model to native "
+    ".txt/.cbm; needs Python)\n"
+    "\n"
+    "orvik check [--max-size-growth 20%] [--max-ops-growth 25%] [--max-parameter-growth 30%] "
+    "[--fail-on-feature-change] [--fail-on-training-config-change] [--fail-on-new-op] "
+    "<old-model> <new-model>\n"
+    "\n"
+    "Artifact inspectors:\n"
+    "  orvik catboost [--deep] [--json] [--limit 20] <model.cbm> [more.cbm...]\n"
+    "  orvik lightgbm [--json] [--limit 20] <model.lgb|model.txt> [more...]\n"
+    "  orvik pytorch [--json] [--limit 20] <model.pt|model.pth> [more...]\n"
+    "  orvik onnx [--json] [--limit 20] <model.onnx>\n"
+    "  orvik explain <model.onnx|model.cbm>\n"
+    "\n"
+    "Tensor lab (secondary; see docs/tensor-lab.md):\n"
+    "  orvik trace|compare|why|validate|tensor-inspect <model.json>\n"
+    "  orvik explain <topic> [--step] [--shapes|--memory|--math|--compare] [--quiz]\n"
+    "\n"
+    "Examples:\n"
+    "  orvik doctor\n"
+    "  orvik doctor --json\n"
+    "  orvik inspect path/to/model.cbm\n"
+    "  orvik inspect --json path/to/model.cbm\n"
+    "  orvik inspect --deep path/to/model.cbm\n"
+    "  orvik inspect path/to/model.onnx\n"
+    "  orvik onnx --json path/to/model.onnx\n"
+    "  orvik explain path/to/model.onnx\n"
+    "  orvik explain path/to/model.cbm\n"
+    "  orvik diff path/to/old.cbm path/to/new.cbm\n"
+    "  orvik diff --json path/to/old.cbm path/to/new.cbm\n"
+    "  orvik check --max-size-growth 20% --fail-on-feature-change path/to/old.cbm "
+    "path/to/new.cbm\n"
+    "  orvik diff --deep path/to/old.cbm path/to/new.cbm\n"
+    "  orvik trace examples/tiny_attention_plan.json\n"
+    "  orvik why examples/tiny_attention_plan.json\n";
+
+constexpr std::string_view kTour =
+    "orvik tour\n"
+    "----------\n"
+    "orvik answers: what is inside this model artifact, and what changed?\n"
+    "\n"
+    "1. Inspect a real artifact\n"
+    "  orvik inspect path/to/model.onnx\n"
+    "  orvik inspect path/to/model.cbm\n"
+    "\n"
+    "2. Diff two model artifacts\n"
+    "  orvik diff path/to/old.cbm path/to/new.cbm\n"
+    "  Reports size, tree count, configured depth, estimated row cost, or ONNX graph changes.\n"
+    "\n"
+    "3. Use the tensor lab when you want the EXPLAIN ANALYZE analogy\n"
+    "  orvik trace examples/tiny_attention_plan.json\n"
+    "  orvik compare examples/tiny_attention_plan.json\n"
+    "  orvik why examples/tiny_attention_plan.json\n"
+    "\n"
+    "4. Validate a broken tensor plan\n"
+    "  orvik validate examples/broken_shape.json\n"
+    "  Shows a debugger-style tensor shape error with the rule and fix.\n"
+    "\n"
+    "Positioning: not a PyTorch replacement; a small artifact inspector with a tensor-analysis "
+    "lab.\n";
+
+constexpr std::string_view kInspectUsage =
+    "usage: orvik inspect [--deep] [--json] [--limit 20] <model.cbm|model.onnx|model.json>";
+
+// Routes whose handlers this build does not have yet.
+CommandResult not_available(std::string_view what) {
+  return fail(fmt::format("{} is not available in this build", what));
+}
+
+bool has_word(const Words& words, std::string_view word) {
+  for (const auto& w : words) {
+    if (w == word) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CommandResult dispatch_command(const Words& args) {
+  if (args.empty()) return print_usage({});
+  const std::string& word = args.front();
+  const Words rest(args.begin() + 1, args.end());
+  for (const auto& command : kCommands) {
+    if (command.word == word) return command.handler(rest);
+  }
+  return fail(fmt::format("unknown command `{}`. Try `orvik help`.", word));
+}
+
+CommandResult print_usage(const Words&) {
+  print_raw(kUsage);
+  return {};
+}
+
+CommandResult cmd_tour(const Words&) {
+  print_raw(kTour);
+  return {};
+}
+
+CommandResult cmd_inspect(const Words& words) {
+  if (words.empty()) return fail(std::string(kInspectUsage));
+  const std::string* path = nullptr;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w == "--limit") {
+      if (i + 1 >= words.size()) return fail("--limit needs a number");
+      ++i;  // the value is examined by the handler
+    } else if (w != "--deep" && w != "--json") {
+      path = &w;
+      break;
+    }
+  }
+  if (path == nullptr) return fail(std::string(kInspectUsage));
+  const bool deep = has_word(words, "--deep");
+  const bool json = has_word(words, "--json");
+  const bool limit = has_word(words, "--limit");
+  constexpr std::string_view kDeepRefusal =
+      "--deep inspection is currently only supported for CatBoost artifacts.";
+
+  switch (detect_artifact_kind(*path)) {
+    case ArtifactKind::CatBoost:
+      return not_available("inspecting CatBoost artifacts");
+    case ArtifactKind::LightGbm:
+      if (deep) return fail(std::string(kDeepRefusal));
+      return not_available("inspecting LightGBM artifacts");
+    case ArtifactKind::Onnx:
+      if (deep) return fail(std::string(kDeepRefusal));
+      return not_available("inspecting ONNX artifacts");
+    case ArtifactKind::PyTorch:
+      if (deep) return fail(std::string(kDeepRefusal));
+      return not_available("inspecting PyTorch artifacts");
+    case ArtifactKind::TensorPlan:
+      if (deep) return fail(std::string(kDeepRefusal));
+      if (limit) {
+        return fail(
+            "--limit inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
+      }
+      if (json) {
+        return fail(
+            "--json inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
+      }
+      return not_available("inspecting tensor plans");
+    case ArtifactKind::Unknown:
+      break;
+  }
+  return fail(fmt::format(
+      "unsupported artifact type for `{}`. Try .cbm, .lgb, .onnx, .pt/.pth, or .json.", *path));
+}
+
+CommandResult cmd_explain(const Words& words) {
+  const std::string* positional = nullptr;
+  for (const auto& w : words) {
+    // Focus, quiz and step options shape the topic lessons only.
+    if (w == "--shapes" || w == "--memory" || w == "--math" || w == "--compare" ||
+        w == "--quiz" || w == "--step") {
+      continue;
+    }
+    if (positional != nullptr) return fail(fmt::format("unexpected argument `{}`", w));
+    positional = &w;
+  }
+  if (positional != nullptr) {
+    switch (detect_artifact_kind(*positional)) {
+      case ArtifactKind::CatBoost:
+        return not_available("explaining CatBoost artifacts");
+      case ArtifactKind::Onnx:
+        return not_available("explaining ONNX artifacts");
+      case ArtifactKind::LightGbm:
+        return not_available("explaining LightGBM artifacts");
+      case ArtifactKind::PyTorch:
+        return not_available("explaining PyTorch artifacts");
+      case ArtifactKind::TensorPlan:
+        return not_available("explaining tensor plans");
+      case ArtifactKind::Unknown:
+        break;
+    }
+  }
+  return not_available("explaining topics");
+}
+
+CommandResult wait_for_enter() {
+  print_raw("next> ");
+  if (std::fflush(stdout) != 0) return fail(system_error_text(errno));
+  char* line = nullptr;
+  std::size_t capacity = 0;
+  errno = 0;
+  const ssize_t n = ::getline(&line, &capacity, stdin);
+  const int err = errno;
+  std::string text = n > 0 ? std::string(line, static_cast<std::size_t>(n)) : std::string();
+  std::free(line);
+  if (n < 0 && err != 0 && std::ferror(stdin)) return fail(system_error_text(err));
+  if (!is_valid_utf8(text)) return fail("stream did not contain valid UTF-8");
+  return {};
+}
+
+}  // namespace orvik

@@ -1,0 +1,24 @@
+#pragma once
+// The front door: the command table, usage and tour texts, the generic inspect and explain
+// routing, and the step-mode pause.
+#include <string>
+#include <vector>
+
+#include "util/result.hpp"
+
+namespace orvik {
+
+using Words = std::vector<std::string>;
+
+// Runs the command named by the first word with the remaining words; no words prints the usage.
+CommandResult dispatch_command(const Words& args);
+
+CommandResult print_usage(const Words& words);
+CommandResult cmd_tour(const Words& words);
+CommandResult cmd_inspect(const Words& words);
+CommandResult cmd_explain(const Words& words);
+
+// Prints "next> ", flushes, and reads one line of standard input (end of input returns at once).
+CommandResult wait_for_enter();
+
+}  // namespace orvik

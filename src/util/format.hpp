@@ -1,0 +1,25 @@
+#pragma once
+// Number and size texts shared by every report, so the same value always prints the same bytes.
+#include <cstdint>
+#include <string>
+
+namespace orvik {
+
+// Shortest decimal that reads back to the same double, never in exponent form, without a
+// trailing ".0": 1, 0.03, 0.00001, 100000000000000000000. NaN, inf, -inf, -0.
+std::string format_float(double value);
+
+// Fixed point with exactly `decimals` digits after the point, exact binary value rounded half to
+// even; the minus sign is kept for negative zero and for values rounding to zero. NaN, inf, -inf.
+std::string format_fixed(double value, int decimals);
+
+// As format_fixed with a sign always: +0.050000, -0.050000, +inf; NaN stays NaN.
+std::string format_fixed_signed(double value, int decimals);
+
+// "N B" up to 1023, one decimal and " KiB" up to 1,048,575, else one decimal and " MiB".
+std::string format_size(std::uint64_t bytes);
+
+// "0x" and 16 lower-case hexadecimal digits.
+std::string format_fingerprint(std::uint64_t fingerprint);
+
+}  // namespace orvik

@@ -1,0 +1,14 @@
+#pragma once
+// Standard output for reports. Lines go out as they are produced (main makes stdout line
+// buffered), so a command that fails part-way leaves what it already printed.
+#include <string_view>
+
+namespace orvik {
+
+// Writes the text and a newline.
+void print_line(std::string_view text = {});
+
+// Writes the text as it stands.
+void print_raw(std::string_view text);
+
+}  // namespace orvik

@@ -1,0 +1,51 @@
+#pragma once
+// UTF-8 validation and lossy decoding, Unicode White_Space trimming and splitting, strict number
+// parsing with the messages users see ("parse --limit: invalid digit found in string").
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/result.hpp"
+
+namespace orvik {
+
+// Ok, or "invalid utf-8 sequence of N bytes from index I" /
+// "incomplete utf-8 byte sequence from index I" for the first ill-formed sequence.
+std::expected<void, std::string> check_utf8(std::string_view bytes);
+bool is_valid_utf8(std::string_view bytes);
+
+// Decodes bytes as UTF-8, replacing each maximal subpart of an ill-formed sequence with U+FFFD.
+// Returns the input unchanged (one copy) when it is already valid.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+// The Unicode White_Space property.
+bool is_unicode_white_space(char32_t c);
+
+// Removes leading and trailing White_Space from valid UTF-8 text.
+std::string_view trim_white_space(std::string_view text);
+
+// Splits valid UTF-8 text at runs of White_Space, dropping empty pieces.
+std::vector<std::string_view> split_white_space(std::string_view text);
+
+// Number of Unicode scalar values in valid UTF-8 text.
+std::size_t count_code_points(std::string_view text);
+
+// Pads valid UTF-8 text with blanks to `width` code points; longer text is returned whole.
+std::string pad_right(std::string_view text, std::size_t width);
+std::string pad_left(std::string_view text, std::size_t width);
+
+// Strict decimal parsing. Unsigned: optional '+', then ASCII digits. Signed: optional '+' or '-'.
+// Messages: "cannot parse integer from empty string", "invalid digit found in string",
+// "number too large to fit in target type", "number too small to fit in target type".
+Result<std::uint64_t> parse_u64(std::string_view text);
+Result<std::int64_t> parse_i64(std::string_view text);
+
+// Optional sign, digits with optional fraction and exponent, or inf / infinity / nan in any case.
+// Messages: "invalid float literal", "cannot parse float from empty string".
+Result<double> parse_f64(std::string_view text);
+
+bool starts_with(std::string_view text, std::string_view prefix);
+bool ends_with(std::string_view text, std::string_view suffix);
+
+}  // namespace orvik

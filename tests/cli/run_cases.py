@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Runs the orvik binary on golden command-line cases and compares output exactly.
+
+A case is a folder holding:
+  args    one argument per line (the words after `orvik`); absent or empty file: no arguments
+  stdin   optional; fed to standard input (otherwise standard input is empty)
+  env     optional; KEY=VALUE lines set variables, -KEY lines remove one
+  stdout, stderr, status   the expected standard output, standard error and exit status
+The binary runs with the working directory tests/data. In args and env, @DATA@, @STANDIN@ and
+@PYTHON3@ stand for the absolute tests/data and tests/python_standin folders and the machine's
+python3. Cases are found recursively below the folders given on the command line.
+"""
+import argparse
+import difflib
+import os
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TESTS = os.path.dirname(HERE)
+DATA = os.path.join(TESTS, "data")
+STANDIN = os.path.join(TESTS, "python_standin")
+PYTHON3 = shutil.which("python3", path="/usr/bin:/bin") or shutil.which("python3") or "python3"
+
+
+def substitute(text):
+    return (text.replace("@DATA@", DATA).replace("@STANDIN@", STANDIN)
+            .replace("@PYTHON3@", PYTHON3))
+
+
+def read(path, default=None):
+    if not os.path.exists(path):
+        return default
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def find_cases(roots):
+    cases = []
+    for root in roots:
+        for dirpath, dirnames, filenames in os.walk(root):
+            dirnames.sort()
+            if "status" in filenames or "args" in filenames:
+                cases.append(dirpath)
+    return sorted(cases)
+
+
+def run_case(binary, case):
+    raw_args = read(os.path.join(case, "args"), b"").decode("utf-8")
+    args = [substitute(a) for a in raw_args.split("\n")]
+    if args and args[-1] == "":
+        args.pop()
+    env = dict(os.environ)
+    env.pop("KALTERA_PYTHON", None)
+    env_text = read(os.path.join(case, "env"))
+    if env_text is not None:
+        for line in env_text.decode("utf-8").splitlines():
+            if not line:
+                continue
+            if line.startswith("-"):
+                env.pop(line[1:], None)
+            else:
+                key, _, value = line.partition("=")
+                env[key] = substitute(value)
+    stdin = read(os.path.join(case, "stdin"), b"")
+    proc = subprocess.run([binary] + args, input=stdin, capture_output=True, cwd=DATA, env=env,
+                          timeout=120)
+    return proc.stdout, proc.stderr, proc.returncode
+
+
+def show_diff(name, expected, actual):
+    exp = expected.decode("utf-8", "replace").splitlines(keepends=True)
+    act = actual.decode("utf-8", "replace").splitlines(keepends=True)
+    return "".join(difflib.unified_diff(exp, act, "expected " + name, "actual " + name))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--update", action="store_true",
+                        help="write the expected files from the current output")
+    parser.add_argument("roots", nargs="+")
+    opts = parser.parse_args()
+    binary = os.path.abspath(opts.binary)
+    failures = 0
+    cases = find_cases(opts.roots)
+    for case in cases:
+        out, err, status = run_case(binary, case)
+        if opts.update:
+            for name, data in (("stdout", out), ("stderr", err), ("status", b"%d\n" % status)):
+                with open(os.path.join(case, name), "wb") as f:
+                    f.write(data)
+            continue
+        problems = []
+        for name, actual in (("stdout", out), ("stderr", err)):
+            expected = read(os.path.join(case, name), b"")
+            if expected != actual:
+                problems.append(show_diff(name, expected, actual))
+        expected_status = int(read(os.path.join(case, "status"), b"0").decode().strip() or 0)
+        if expected_status != status:
+            problems.append("status: expected %d, got %d\n" % (expected_status, status))
+        rel = os.path.relpath(case, HERE)
+        if problems:
+            failures += 1
+            print("FAIL %s\n%s" % (rel, "".join(problems)))
+    if not opts.update:
+        print("%d passed, %d failed" % (len(cases) - failures, failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
