@@ -16,6 +16,15 @@ std::string format_fixed(double value, int decimals);
 // As format_fixed with a sign always: +0.050000, -0.050000, +inf; NaN stays NaN.
 std::string format_fixed_signed(double value, int decimals);
 
+// Shortest digits that read back to the same finite value, sign ignored, without leading or
+// trailing zeros ("0" for zero), and the decimal exponent of the first digit: 1.5e17 gives
+// {"15", 17}, 0.03 gives {"3", -2}. The building block of format_float and the JSON writer.
+struct ShortestDigits {
+  std::string digits;
+  int exponent;
+};
+ShortestDigits shortest_digits(double value);
+
 // "N B" up to 1023, one decimal and " KiB" up to 1,048,575, else one decimal and " MiB".
 std::string format_size(std::uint64_t bytes);
 

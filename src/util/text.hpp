@@ -15,6 +15,15 @@ namespace orvik {
 std::expected<void, std::string> check_utf8(std::string_view bytes);
 bool is_valid_utf8(std::string_view bytes);
 
+// Where UTF-8 validation stopped: `valid_up_to` is the length of the longest valid prefix (the
+// whole input when valid); `error_length` is the length (1 to 3) of the maximal ill-formed subpart
+// found there, or 0 when the input is valid or ends inside an otherwise well-formed sequence.
+struct Utf8Scan {
+  std::size_t valid_up_to;
+  std::size_t error_length;
+};
+Utf8Scan scan_utf8(std::string_view bytes);
+
 // Decodes bytes as UTF-8, replacing each maximal subpart of an ill-formed sequence with U+FFFD.
 // Returns the input unchanged (one copy) when it is already valid.
 std::string decode_utf8_lossy(std::string_view bytes);

@@ -1,0 +1,272 @@
+#include "util/json.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "util/format.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+
+namespace {
+
+// The message the JSON library gives for a string that is not UTF-8. The byte named is the one at
+// which decoding had to stop: the lead byte itself when it can never start a sequence, otherwise
+// the first byte that does not continue it.
+std::string invalid_utf8_message(std::string_view text, const Utf8Scan& scan) {
+  if (scan.error_length == 0) {
+    return fmt::format("incomplete UTF-8 string; last byte: 0x{:02X}",
+                       static_cast<unsigned char>(text.back()));
+  }
+  const auto lead = static_cast<unsigned char>(text[scan.valid_up_to]);
+  const bool lead_is_valid = lead >= 0xC2 && lead <= 0xF4;
+  const std::size_t index = scan.valid_up_to + (lead_is_valid ? scan.error_length : 0);
+  return fmt::format("invalid UTF-8 byte at index {}: 0x{:02X}", index,
+                     static_cast<unsigned char>(text[index]));
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Appends the quoted, escaped string, or returns false with the message when it is not UTF-8.
+bool append_string(std::string& out, std::string_view text, std::string& error) {
+  const Utf8Scan scan = scan_utf8(text);
+  if (scan.valid_up_to != text.size()) {
+    error = invalid_utf8_message(text, scan);
+    return false;
+  }
+  out.push_back('"');
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text, run_start, i - run_start);
+    run_start = i + 1;
+    switch (c) {
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      default:
+        out.append("\\u00");
+        out.push_back(kHexDigits[c >> 4]);
+        out.push_back(kHexDigits[c & 0xF]);
+        break;
+    }
+  }
+  out.append(text, run_start, text.size() - run_start);
+  out.push_back('"');
+  return true;
+}
+
+template <class Integer>
+void append_integer(std::string& out, Integer value) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// Shortest round-trip digits; plain decimal with at least one fractional digit when the magnitude
+// is in [1e-5, 1e16), otherwise mantissa and exponent without '+' or leading zeros.
+void append_float(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out.append("null");
+    return;
+  }
+  if (std::signbit(value)) out.push_back('-');
+  if (value == 0.0) {
+    out.append("0.0");
+    return;
+  }
+  const ShortestDigits shortest = shortest_digits(value);
+  const std::string& digits = shortest.digits;
+  const int count = static_cast<int>(digits.size());
+  const int point = shortest.exponent + 1;  // position of the decimal point after the first digit
+  if (point > -5 && point <= 16) {
+    if (point <= 0) {
+      out.append("0.");
+      out.append(static_cast<std::size_t>(-point), '0');
+      out.append(digits);
+    } else if (point >= count) {
+      out.append(digits);
+      out.append(static_cast<std::size_t>(point - count), '0');
+      out.append(".0");
+    } else {
+      out.append(digits, 0, static_cast<std::size_t>(point));
+      out.push_back('.');
+      out.append(digits, static_cast<std::size_t>(point));
+    }
+    return;
+  }
+  out.push_back(digits[0]);
+  if (count > 1) {
+    out.push_back('.');
+    out.append(digits, 1);
+  }
+  out.push_back('e');
+  append_integer(out, shortest.exponent);
+}
+
+// Writes without recursion: containers being written sit on an explicit stack, so nesting depth
+// is bounded by memory, not by the call stack.
+template <class Json>
+class JsonWriter {
+ public:
+  explicit JsonWriter(JsonStyle style) : pretty_(style == JsonStyle::Pretty) {}
+
+  Result<std::string> write(const Json& root) {
+    if (!begin_value(root)) return fail(std::move(error_));
+    while (!stack_.empty()) {
+      Frame& frame = stack_.back();
+      if (frame.is_object ? frame.object_it == frame.object_end
+                          : frame.array_it == frame.array_end) {
+        const char close = frame.is_object ? '}' : ']';
+        stack_.pop_back();
+        new_line();
+        out_.push_back(close);
+        continue;
+      }
+      if (!frame.first) out_.push_back(',');
+      frame.first = false;
+      new_line();
+      const Json* child;
+      if (frame.is_object) {
+        const auto& member = *frame.object_it;
+        ++frame.object_it;
+        if (!append_string(out_, member.first, error_)) return fail(std::move(error_));
+        out_.append(pretty_ ? ": " : ":");
+        child = &member.second;
+      } else {
+        child = &*frame.array_it;
+        ++frame.array_it;
+      }
+      // `frame` may dangle from here on: begin_value can grow the stack.
+      if (!begin_value(*child)) return fail(std::move(error_));
+    }
+    return std::move(out_);
+  }
+
+ private:
+  using Object = typename Json::object_t;
+  using Array = typename Json::array_t;
+
+  struct Frame {
+    bool is_object = false;
+    bool first = true;
+    typename Object::const_iterator object_it{};
+    typename Object::const_iterator object_end{};
+    typename Array::const_iterator array_it{};
+    typename Array::const_iterator array_end{};
+  };
+
+  void new_line() {
+    if (!pretty_) return;
+    out_.push_back('\n');
+    out_.append(2 * stack_.size(), ' ');
+  }
+
+  // Writes a scalar or an empty container whole, or opens a non-empty container.
+  bool begin_value(const Json& value) {
+    switch (value.type()) {
+      case nlohmann::json::value_t::object: {
+        const auto& object = value.template get_ref<const Object&>();
+        if (object.empty()) {
+          out_.append("{}");
+          return true;
+        }
+        out_.push_back('{');
+        Frame frame;
+        frame.is_object = true;
+        frame.object_it = object.begin();
+        frame.object_end = object.end();
+        stack_.push_back(frame);
+        return true;
+      }
+      case nlohmann::json::value_t::array: {
+        const auto& array = value.template get_ref<const Array&>();
+        if (array.empty()) {
+          out_.append("[]");
+          return true;
+        }
+        out_.push_back('[');
+        Frame frame;
+        frame.array_it = array.begin();
+        frame.array_end = array.end();
+        stack_.push_back(frame);
+        return true;
+      }
+      case nlohmann::json::value_t::string:
+        return append_string(out_, value.template get_ref<const typename Json::string_t&>(),
+                             error_);
+      case nlohmann::json::value_t::boolean:
+        out_.append(value.template get<bool>() ? "true" : "false");
+        return true;
+      case nlohmann::json::value_t::number_integer:
+        append_integer(out_, value.template get<typename Json::number_integer_t>());
+        return true;
+      case nlohmann::json::value_t::number_unsigned:
+        append_integer(out_, value.template get<typename Json::number_unsigned_t>());
+        return true;
+      case nlohmann::json::value_t::number_float:
+        append_float(out_, value.template get<double>());
+        return true;
+      case nlohmann::json::value_t::null:
+      case nlohmann::json::value_t::binary:
+      case nlohmann::json::value_t::discarded:
+        out_.append("null");
+        return true;
+    }
+    out_.append("null");
+    return true;
+  }
+
+  bool pretty_;
+  std::string out_;
+  std::string error_;
+  std::vector<Frame> stack_;
+};
+
+}  // namespace
+
+Result<std::string> write_json(const JsonValue& value, JsonStyle style) {
+  return JsonWriter<JsonValue>(style).write(value);
+}
+
+Result<std::string> write_json(const OrderedJson& value, JsonStyle style) {
+  return JsonWriter<OrderedJson>(style).write(value);
+}
+
+Result<JsonValue> parse_json(std::string_view text) {
+  try {
+    return JsonValue::parse(text.begin(), text.end());
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
+JsonValue json_number_or_null(double value) {
+  if (!std::isfinite(value)) return JsonValue(nullptr);
+  return JsonValue(value);
+}
+
+}  // namespace orvik
