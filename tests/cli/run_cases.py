@@ -47,7 +47,8 @@ def find_cases(roots):
 
 
 def run_case(binary, case):
-    raw_args = read(os.path.join(case, "args"), b"").decode("utf-8")
+    # surrogateescape keeps bytes that are not UTF-8, so a case can pass raw bytes as arguments.
+    raw_args = read(os.path.join(case, "args"), b"").decode("utf-8", "surrogateescape")
     args = [substitute(a) for a in raw_args.split("\n")]
     if args and args[-1] == "":
         args.pop()
