@@ -18,6 +18,14 @@ namespace {
 
 constexpr std::size_t kFirstChunk = 8192;
 
+// std::string::resize_and_overwrite, except that the operation sees exactly `size` bytes:
+// libstdc++ 12 hands the operation the grown capacity instead of the requested size when it
+// reallocates, which would let a read run past what the caller asked for.
+template <class Operation>
+void overwrite(std::string& text, std::size_t size, Operation operation) {
+  text.resize_and_overwrite(size, [&](char* data, std::size_t) { return operation(data, size); });
+}
+
 // Reads from the current position into `out` until `limit` bytes are held or end of file,
 // retrying interrupted reads. The buffer starts at `capacity` bytes (plus one, so that a file of
 // exactly that size ends without another allocation) and grows geometrically when the file turns
@@ -33,7 +41,7 @@ int read_until(int fd, std::string& out, std::size_t limit, std::size_t capacity
       target = limit - target > step ? target + step : limit;
     }
     const std::size_t used = out.size();
-    out.resize_and_overwrite(target, [&](char* data, std::size_t size) {
+    overwrite(out, target, [&](char* data, std::size_t size) {
       std::size_t length = used;
       while (length < size) {
         const ssize_t got = ::read(fd, data + length, size - length);
@@ -124,7 +132,7 @@ Result<std::string> File::read_some(std::size_t max) {
   std::string data;
   int error = 0;
   try {
-    data.resize_and_overwrite(max, [&](char* buffer, std::size_t size) -> std::size_t {
+    overwrite(data, max, [&](char* buffer, std::size_t size) -> std::size_t {
       while (true) {
         const ssize_t got = ::read(fd_, buffer, size);
         if (got >= 0) return static_cast<std::size_t>(got);
@@ -168,7 +176,7 @@ Result<std::string> File::read_range(std::uint64_t offset, std::uint64_t length)
         target = static_cast<std::size_t>(std::min<std::uint64_t>(length, 2 * target));
       }
       const std::size_t used = data.size();
-      data.resize_and_overwrite(target, [&](char* buffer, std::size_t size) {
+      overwrite(data, target, [&](char* buffer, std::size_t size) {
         std::size_t filled = used;
         while (filled < size) {
           const auto position = static_cast<off_t>(offset + filled);
