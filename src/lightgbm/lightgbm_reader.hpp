@@ -42,7 +42,8 @@ Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string
 
 // The record JSON: keys in field order.
 OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary);
-// The record JSON as pretty text (no trailing newline); several summaries as one array.
+// The record JSON as pretty text (no trailing newline); several summaries as one array. The
+// error is the JSON writer's message alone; callers add "serialize JSON: ".
 Result<std::string> serialize_lightgbm_summary(const LightGbmSummary& summary);
 Result<std::string> serialize_lightgbm_summaries(const std::vector<LightGbmSummary>& summaries);
 // The same members as a value tree (keys print in ascending order).

@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "reports/lightgbm_report.hpp"
 #include "util/file.hpp"
 #include "util/output.hpp"
 #include "util/text.hpp"
@@ -28,9 +29,11 @@ constexpr std::array kCommands = {
     Command{"-h", print_usage},
     Command{"help", print_usage},
     Command{"tour", cmd_tour},
+    Command{"lgbm", cmd_lightgbm},
     Command{"--help", print_usage},
     Command{"inspect", cmd_inspect},
     Command{"explain", cmd_explain},
+    Command{"lightgbm", cmd_lightgbm},
 };
 
 constexpr std::string_view kUsage =
@@ -167,7 +170,7 @@ CommandResult cmd_inspect(const Words& words) {
       return not_available("inspecting CatBoost artifacts");
     case ArtifactKind::LightGbm:
       if (deep) return fail(std::string(kDeepRefusal));
-      return not_available("inspecting LightGBM artifacts");
+      return cmd_lightgbm(words);
     case ArtifactKind::Onnx:
       if (deep) return fail(std::string(kDeepRefusal));
       return not_available("inspecting ONNX artifacts");
@@ -210,7 +213,7 @@ CommandResult cmd_explain(const Words& words) {
       case ArtifactKind::Onnx:
         return not_available("explaining ONNX artifacts");
       case ArtifactKind::LightGbm:
-        return not_available("explaining LightGBM artifacts");
+        return cmd_lightgbm({*positional});
       case ArtifactKind::PyTorch:
         return not_available("explaining PyTorch artifacts");
       case ArtifactKind::TensorPlan:
