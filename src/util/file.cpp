@@ -33,8 +33,9 @@ void overwrite(std::string& text, std::size_t size, Operation operation) {
 int read_until(int fd, std::string& out, std::size_t limit, std::size_t capacity) {
   bool at_end = false;
   int error = 0;
-  std::size_t target = capacity < limit ? capacity + 1 : limit;
-  if (target == 0 && limit > 0) target = std::min(limit, kFirstChunk);
+  std::size_t target = capacity == 0      ? std::min(limit, kFirstChunk)
+                       : capacity < limit ? capacity + 1
+                                          : limit;
   while (!at_end && error == 0 && out.size() < limit) {
     if (out.size() == target) {
       const std::size_t step = std::max(target, kFirstChunk);
