@@ -1,0 +1,87 @@
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "main/dispatch.hpp"
+
+namespace orvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Standard input comes from a temporary file holding the given bytes; restored to /dev/null.
+class WaitForEnter : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvik-stdin-XXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    path_ = pattern;
+  }
+  void TearDown() override {
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+
+  void feed(const std::string& bytes) {
+    {
+      std::ofstream out(path_, std::ios::binary);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    ASSERT_NE(std::freopen(path_.c_str(), "r", stdin), nullptr);
+  }
+
+  // Calls wait_for_enter and returns what it printed.
+  std::string pause(CommandResult& result) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    result = wait_for_enter();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::string path_;
+};
+
+TEST_F(WaitForEnter, EndOfInputReturnsAtOnce) {
+  feed("");
+  CommandResult result;
+  EXPECT_EQ(pause(result), "next> ");
+  EXPECT_TRUE(result.has_value());
+  EXPECT_EQ(pause(result), "next> ");
+  EXPECT_TRUE(result.has_value());
+}
+
+TEST_F(WaitForEnter, ReadsOneLinePerCall) {
+  // The second line is not UTF-8: only the second call sees it.
+  feed("first line\n\xff\xfe\nlast without newline");
+  CommandResult result;
+  EXPECT_EQ(pause(result), "next> ");
+  EXPECT_TRUE(result.has_value());
+  EXPECT_EQ(pause(result), "next> ");
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), "stream did not contain valid UTF-8");
+  EXPECT_EQ(pause(result), "next> ");
+  EXPECT_TRUE(result.has_value());
+  EXPECT_EQ(pause(result), "next> ");
+  EXPECT_TRUE(result.has_value());
+}
+
+TEST_F(WaitForEnter, ReadErrorIsTheSystemText) {
+  // Reading a directory fails with EISDIR.
+  ASSERT_NE(std::freopen(fs::temp_directory_path().c_str(), "r", stdin), nullptr);
+  CommandResult result;
+  EXPECT_EQ(pause(result), "next> ");
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), "Is a directory (os error 21)");
+}
+
+}  // namespace
+}  // namespace orvik
