@@ -8,7 +8,10 @@
 
 namespace orvik {
 
-ShortestDigits shortest_digits(double value) {
+namespace {
+
+template <class Float>
+ShortestDigits shortest_digits_of(Float value) {
   // Scientific form of the shortest round-trip representation: "d[.ddd]e[+-]xx".
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
@@ -23,10 +26,12 @@ ShortestDigits shortest_digits(double value) {
   return out;
 }
 
-std::string format_float(double value) {
+// The digits written out in plain decimal, never in exponent form, without a trailing ".0".
+template <class Float>
+std::string plain_decimal(Float value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  const ShortestDigits shortest = shortest_digits(value);
+  const ShortestDigits shortest = shortest_digits_of(value);
   const std::string& digits = shortest.digits;
   const auto count = static_cast<long>(digits.size());
   // Position of the decimal point relative to the first digit.
@@ -46,6 +51,24 @@ std::string format_float(double value) {
     out.append(digits, static_cast<std::size_t>(point));
   }
   return out;
+}
+
+}  // namespace
+
+ShortestDigits shortest_digits(double value) {
+  return shortest_digits_of(value);
+}
+
+ShortestDigits shortest_digits(float value) {
+  return shortest_digits_of(value);
+}
+
+std::string format_float(double value) {
+  return plain_decimal(value);
+}
+
+std::string format_f32(float value) {
+  return plain_decimal(value);
 }
 
 std::string format_fixed(double value, int decimals) {

@@ -9,6 +9,10 @@ namespace orvik {
 // trailing ".0": 1, 0.03, 0.00001, 100000000000000000000. NaN, inf, -inf, -0.
 std::string format_float(double value);
 
+// As format_float for a 32-bit float: the shortest decimal that reads back to the same float
+// (0.1f gives 0.1, where format_float of the widened value gives 0.10000000149011612).
+std::string format_f32(float value);
+
 // Fixed point with exactly `decimals` digits after the point, exact binary value rounded half to
 // even; the minus sign is kept for negative zero and for values rounding to zero. NaN, inf, -inf.
 std::string format_fixed(double value, int decimals);
@@ -24,6 +28,7 @@ struct ShortestDigits {
   int exponent;
 };
 ShortestDigits shortest_digits(double value);
+ShortestDigits shortest_digits(float value);
 
 // "N B" up to 1023, one decimal and " KiB" up to 1,048,575, else one decimal and " MiB".
 std::string format_size(std::uint64_t bytes);

@@ -46,6 +46,24 @@ TEST(FormatFloat, SpecialValues) {
   EXPECT_EQ(format_float(-kInf), "-inf");
 }
 
+TEST(FormatF32, ShortestDigitsOfTheFloatItself) {
+  EXPECT_EQ(format_f32(0.1f), "0.1");
+  EXPECT_EQ(format_f32(1.0f), "1");
+  EXPECT_EQ(format_f32(-2.5f), "-2.5");
+  EXPECT_EQ(format_f32(0.70710677f), "0.70710677");
+  EXPECT_EQ(format_f32(16777217.0f), "16777216");
+  EXPECT_EQ(format_f32(1e-7f), "0.0000001");
+  EXPECT_EQ(format_f32(std::numeric_limits<float>::max()),
+            "340282350000000000000000000000000000000");
+  EXPECT_EQ(format_f32(std::numeric_limits<float>::denorm_min()),
+            "0." + std::string(44, '0') + "1");
+  EXPECT_EQ(format_f32(-0.0f), "-0");
+  EXPECT_EQ(format_f32(std::numeric_limits<float>::quiet_NaN()), "NaN");
+  EXPECT_EQ(format_f32(-std::numeric_limits<float>::infinity()), "-inf");
+  EXPECT_EQ(shortest_digits(0.1f).digits, "1");
+  EXPECT_EQ(shortest_digits(0.1f).exponent, -1);
+}
+
 TEST(ShortestDigits, DigitsAndExponent) {
   const auto check = [](double value, const std::string& digits, int exponent) {
     const ShortestDigits shortest = shortest_digits(value);
