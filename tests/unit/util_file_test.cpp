@@ -18,7 +18,7 @@ namespace orvik {
 namespace {
 
 // A private directory with a few files, removed afterwards.
-class FileTest : public testing::Test {
+class UtilFileTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = testing::TempDir() + "orvik_util_file_XXXXXX";
@@ -57,14 +57,14 @@ TEST(SystemErrorText, StrerrorAndCode) {
   EXPECT_EQ(system_error_text(ESPIPE), "Illegal seek (os error 29)");
 }
 
-TEST_F(FileTest, ReadWholeFile) {
+TEST_F(UtilFileTest, ReadWholeFile) {
   EXPECT_EQ(read_whole_file(write_file("empty", "")).value(), "");
   EXPECT_EQ(read_whole_file(write_file("small", "hello\n")).value(), "hello\n");
   const std::string big = pattern_bytes(3 * 1024 * 1024 + 17);
   EXPECT_EQ(read_whole_file(write_file("big", big)).value(), big);
 }
 
-TEST_F(FileTest, ReadWholeFileErrors) {
+TEST_F(UtilFileTest, ReadWholeFileErrors) {
   EXPECT_EQ(read_whole_file(dir_ + "/missing").error(), "No such file or directory (os error 2)");
   EXPECT_EQ(read_whole_file(dir_ + "/missing/inner").error(),
             "No such file or directory (os error 2)");
@@ -99,7 +99,7 @@ TEST(ReadWholeFile, PipesGrowTheBufferAsBytesArrive) {
   EXPECT_TRUE(*read == bytes);
 }
 
-TEST_F(FileTest, OpenAndSize) {
+TEST_F(UtilFileTest, OpenAndSize) {
   EXPECT_EQ(File::open(dir_ + "/missing").error(), "No such file or directory (os error 2)");
   auto file = File::open(write_file("ten", "0123456789"));
   ASSERT_TRUE(file) << file.error();
@@ -108,7 +108,7 @@ TEST_F(FileTest, OpenAndSize) {
   EXPECT_EQ(File().fd(), -1);
 }
 
-TEST_F(FileTest, MoveTransfersTheDescriptor) {
+TEST_F(UtilFileTest, MoveTransfersTheDescriptor) {
   auto opened = File::open(write_file("m", "abc"));
   ASSERT_TRUE(opened);
   File first = std::move(*opened);
@@ -125,7 +125,7 @@ TEST_F(FileTest, MoveTransfersTheDescriptor) {
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
 }
 
-TEST_F(FileTest, ReadSomeAndPrefix) {
+TEST_F(UtilFileTest, ReadSomeAndPrefix) {
   const std::string path = write_file("data", "0123456789");
   auto file = File::open(path);
   ASSERT_TRUE(file);
@@ -155,7 +155,7 @@ TEST_F(FileTest, ReadSomeAndPrefix) {
   EXPECT_EQ(directory->read_prefix(8).error(), "Is a directory (os error 21)");
 }
 
-TEST_F(FileTest, ReadRange) {
+TEST_F(UtilFileTest, ReadRange) {
   const std::string bytes = pattern_bytes(100000);
   auto file = File::open(write_file("range", bytes));
   ASSERT_TRUE(file);
@@ -172,7 +172,7 @@ TEST_F(FileTest, ReadRange) {
   EXPECT_EQ(file->read_range(1, 2).value(), bytes.substr(1, 2));
 }
 
-TEST_F(FileTest, ZeroLengthRangeIsEmpty) {
+TEST_F(UtilFileTest, ZeroLengthRangeIsEmpty) {
   auto file = File::open(write_file("zero", "abc"));
   ASSERT_TRUE(file);
   EXPECT_EQ(file->read_range(0, 0).value(), "");
@@ -180,7 +180,7 @@ TEST_F(FileTest, ZeroLengthRangeIsEmpty) {
   EXPECT_EQ(file->read_range(1000, 0).value(), "");
 }
 
-TEST_F(FileTest, RangePastTheEndFailsBeforeAllocating) {
+TEST_F(UtilFileTest, RangePastTheEndFailsBeforeAllocating) {
   auto file = File::open(write_file("short", "abcdef"));
   ASSERT_TRUE(file);
   const std::string message = "read: failed to fill whole buffer";
@@ -196,7 +196,7 @@ TEST_F(FileTest, RangePastTheEndFailsBeforeAllocating) {
   EXPECT_EQ(file->read_range(0, std::uint64_t{1} << 62).error(), message);
 }
 
-TEST_F(FileTest, RangeErrorsFromTheSystem) {
+TEST_F(UtilFileTest, RangeErrorsFromTheSystem) {
   auto directory = File::open(dir_);
   ASSERT_TRUE(directory);
   EXPECT_EQ(directory->read_range(0, 4).error(), "read: Is a directory (os error 21)");
