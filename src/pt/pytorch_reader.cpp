@@ -1,0 +1,310 @@
+#include "pt/pytorch_reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <unordered_set>
+
+#include <fmt/core.h>
+
+#include "pt/zip.hpp"
+#include "util/file.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+namespace {
+
+constexpr std::string_view kZipMagic = "PK\x03\x04";
+constexpr unsigned char kPickleProtocolOpcode = 0x80;
+constexpr std::uint64_t kStorageSampleBytes = 1024 * 1024;
+constexpr std::uint64_t kVersionReadBytes = 32;
+// Stored entries never share bytes, so the storage samples of a sound archive add up to at most
+// its size. Overlapping forged entries could otherwise make a small file cost quadratic hashing;
+// past this slack beyond the file size the archive is refused.
+constexpr std::uint64_t kSampleSlackBytes = 64 * 1024 * 1024;
+
+struct DtypeRow {
+  std::string_view storage_class;
+  std::string_view dtype;
+  std::uint64_t element_size;
+};
+
+// Table order breaks ties between equal counts.
+constexpr std::array kDtypeRows = {
+    DtypeRow{"DoubleStorage", "float64", 8}, DtypeRow{"BFloat16Storage", "bfloat16", 2},
+    DtypeRow{"HalfStorage", "float16", 2},   DtypeRow{"FloatStorage", "float32", 4},
+    DtypeRow{"LongStorage", "int64", 8},     DtypeRow{"IntStorage", "int32", 4},
+    DtypeRow{"ByteStorage", "uint8", 1},     DtypeRow{"BoolStorage", "bool", 1},
+};
+
+std::uint64_t count_non_overlapping(std::string_view haystack, std::string_view needle) {
+  std::uint64_t count = 0;
+  std::size_t pos = 0;
+  while ((pos = haystack.find(needle, pos)) != std::string_view::npos) {
+    ++count;
+    pos += needle.size();
+  }
+  return count;
+}
+
+bool is_param_name_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '_';
+}
+
+bool is_param_name(std::string_view candidate) {
+  if (candidate.size() < 2 || candidate.size() > 200) return false;
+  if (!std::all_of(candidate.begin(), candidate.end(), is_param_name_char)) return false;
+  return candidate.find('.') != std::string_view::npos || ends_with(candidate, "weight") ||
+         ends_with(candidate, "bias") || ends_with(candidate, "running_mean") ||
+         ends_with(candidate, "running_var");
+}
+
+// A storage entry: "/data/" somewhere in the name and a non-empty run of ASCII digits after the
+// last "/" (archive/data/17, not archive/data/0.bin).
+bool is_storage_entry(std::string_view name) {
+  if (name.find("/data/") == std::string_view::npos) return false;
+  const std::string_view last = name.substr(name.rfind('/') + 1);
+  return !last.empty() &&
+         std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool is_version_entry(std::string_view name) {
+  return name == "version" || ends_with(name, "/version");
+}
+
+// The error reading `length` bytes at `offset` would give, without reading them.
+CommandResult check_file_range(std::uint64_t file_size, std::uint64_t offset,
+                               std::uint64_t length) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return fail("seek: " + system_error_text(EINVAL));
+  }
+  if (length > 0 && (offset > file_size || length > file_size - offset)) {
+    return fail("read: failed to fill whole buffer");
+  }
+  return {};
+}
+
+void fill_from_pickle(std::string_view pickle, PyTorchSummary& summary,
+                      std::uint64_t& element_size) {
+  summary.param_names = recover_param_names(pickle);
+  DtypeGuess guess = guess_dominant_dtype(pickle);
+  summary.dominant_dtype = std::move(guess.dtype);
+  element_size = guess.element_size;
+}
+
+Result<PyTorchSummary> read_legacy_pickle(File& file, const std::string& path,
+                                          std::uint64_t file_size) {
+  auto bytes = read_file_range(file, 0, file_size);
+  if (!bytes) return fail(std::move(bytes.error()));
+  PyTorchSummary summary;
+  summary.path = display_name(path);
+  summary.bytes = file_size;
+  summary.is_zip = false;
+  std::uint64_t element_size = 4;
+  fill_from_pickle(*bytes, summary, element_size);
+  summary.file_fingerprint = fnv1a64(kFnvOffsetBasis, *bytes);
+  summary.learned_state_fingerprint = summary.file_fingerprint;
+  return summary;
+}
+
+// What the central directory walk gathers. The pickle is located during the walk and read once
+// afterwards, so that many entries naming data.pkl cost one read of the last one.
+struct ArchiveScan {
+  std::optional<std::uint64_t> pickle_offset;
+  std::uint64_t pickle_size = 0;
+  std::optional<std::string> torch_version;
+  std::uint64_t tensor_count = 0;
+  std::uint64_t total_parameter_bytes = 0;
+  std::uint64_t sampled_bytes = 0;
+  Fingerprint entry_hash = kFnvOffsetBasis;
+  Fingerprint storage_hash = kFnvOffsetBasis;
+};
+
+CommandResult scan_entry(File& file, const std::string& path, std::uint64_t file_size,
+                         const ZipEntry& entry, ArchiveScan& scan) {
+  scan.entry_hash = fnv1a64(scan.entry_hash, entry.name);
+  const std::uint64_t size = entry.uncompressed_size;
+  if (ends_with(entry.name, "data.pkl")) {
+    auto data_offset = zip_local_data_offset(file, entry.local_header_offset);
+    if (!data_offset) return fail(std::move(data_offset.error()));
+    if (auto ok = check_file_range(file_size, *data_offset, size); !ok) return ok;
+    scan.pickle_offset = *data_offset;
+    scan.pickle_size = size;
+  } else if (is_version_entry(entry.name)) {
+    auto data_offset = zip_local_data_offset(file, entry.local_header_offset);
+    if (!data_offset) return fail(std::move(data_offset.error()));
+    auto bytes = read_file_range(file, *data_offset, std::min(size, kVersionReadBytes));
+    if (!bytes) return fail(std::move(bytes.error()));
+    scan.torch_version = std::string(trim_white_space(decode_utf8_lossy(*bytes)));
+  } else if (is_storage_entry(entry.name)) {
+    scan.tensor_count += 1;
+    scan.total_parameter_bytes += size;
+    if (size > 0) {
+      const std::uint64_t sample_length = std::min(size, kStorageSampleBytes);
+      auto data_offset = zip_local_data_offset(file, entry.local_header_offset);
+      if (!data_offset) return fail(std::move(data_offset.error()));
+      if (auto ok = check_file_range(file_size, *data_offset, sample_length); !ok) return ok;
+      scan.sampled_bytes += sample_length;
+      if (scan.sampled_bytes > file_size && scan.sampled_bytes - file_size > kSampleSlackBytes) {
+        return fail(fmt::format("{}: storage entries overlap (damaged archive)", path));
+      }
+      auto sample = read_file_range(file, *data_offset, sample_length);
+      if (!sample) return fail(std::move(sample.error()));
+      scan.storage_hash = fnv1a64(scan.storage_hash, *sample);
+    }
+    scan.storage_hash = fnv1a64_u64(scan.storage_hash, size);
+  }
+  scan.entry_hash = fnv1a64_u64(scan.entry_hash, size);
+  return {};
+}
+
+Result<PyTorchSummary> read_zip_archive(File& file, const std::string& path,
+                                        std::uint64_t file_size) {
+  auto directory = find_zip_central_directory(file, file_size);
+  if (!directory) return fail(std::move(directory.error()));
+  if (!*directory) return fail(fmt::format("{}: no zip EOCD record", path));
+  auto listing = read_file_range(file, (*directory)->offset, (*directory)->size);
+  if (!listing) return fail(std::move(listing.error()));
+
+  ArchiveScan scan;
+  auto walked = walk_zip_central_directory(*listing, [&](const ZipEntry& entry) {
+    return scan_entry(file, path, file_size, entry, scan);
+  });
+  if (!walked) return fail(std::move(walked.error()));
+
+  if (!scan.pickle_offset || scan.pickle_size == 0) {
+    return fail(fmt::format("{}: no data.pkl found inside the archive", path));
+  }
+  auto pickle = read_file_range(file, *scan.pickle_offset, scan.pickle_size);
+  if (!pickle) return fail(std::move(pickle.error()));
+
+  PyTorchSummary summary;
+  summary.path = display_name(path);
+  summary.bytes = file_size;
+  summary.is_zip = true;
+  summary.tensor_count = scan.tensor_count;
+  summary.total_parameter_bytes = scan.total_parameter_bytes;
+  std::uint64_t element_size = 4;
+  fill_from_pickle(*pickle, summary, element_size);
+  summary.estimated_parameter_count = scan.total_parameter_bytes / element_size;
+  summary.torch_version = std::move(scan.torch_version);
+  summary.file_fingerprint = fnv1a64_u64(fnv1a64(kFnvOffsetBasis, *pickle), scan.entry_hash);
+  summary.learned_state_fingerprint = scan.storage_hash;
+  return summary;
+}
+
+}  // namespace
+
+Result<PyTorchSummary> read_pytorch(const std::string& path) {
+  auto file = File::open(path);
+  if (!file) return fail(fmt::format("open {}: {}", path, file.error()));
+  auto file_size = file->size();
+  if (!file_size) return fail(fmt::format("stat {}: {}", path, file_size.error()));
+  auto head = file->read_some(4);
+  if (!head) return fail(fmt::format("read {}: {}", path, head.error()));
+
+  if (*head == kZipMagic) return read_zip_archive(*file, path, *file_size);
+  if (!head->empty() && static_cast<unsigned char>(head->front()) == kPickleProtocolOpcode) {
+    return read_legacy_pickle(*file, path, *file_size);
+  }
+  return fail(
+      fmt::format("{} does not look like a PyTorch file (no zip `PK` or pickle marker)", path));
+}
+
+std::vector<std::string> recover_param_names(std::string_view pickle) {
+  std::vector<std::string> names;
+  std::unordered_set<std::string_view> seen;
+  std::size_t i = 0;
+  while (i < pickle.size()) {
+    const auto opcode = static_cast<unsigned char>(pickle[i]);
+    const std::size_t left = pickle.size() - i;
+    std::string_view candidate;
+    bool is_string = false;
+    if (opcode == 'X' && left >= 5 && read_u32_le_at(pickle, i + 1) <= left - 5) {
+      // BINUNICODE: a 4-byte little-endian length, then the UTF-8 bytes.
+      candidate = pickle.substr(i + 5, read_u32_le_at(pickle, i + 1));
+      i += 5 + candidate.size();
+      is_string = true;
+    } else if (opcode == 0x8C && left >= 2 &&
+               static_cast<unsigned char>(pickle[i + 1]) <= left - 2) {
+      // SHORT_BINUNICODE: a 1-byte length, then the UTF-8 bytes.
+      candidate = pickle.substr(i + 2, static_cast<unsigned char>(pickle[i + 1]));
+      i += 2 + candidate.size();
+      is_string = true;
+    } else {
+      ++i;
+    }
+    // The allowed characters are ASCII, so an accepted candidate is valid UTF-8.
+    if (is_string && is_param_name(candidate) && seen.insert(candidate).second) {
+      names.emplace_back(candidate);
+    }
+  }
+  return names;
+}
+
+DtypeGuess guess_dominant_dtype(std::string_view pickle) {
+  DtypeGuess guess;
+  std::uint64_t best = 0;
+  for (const DtypeRow& row : kDtypeRows) {
+    const std::uint64_t count = count_non_overlapping(pickle, row.storage_class);
+    if (count > best) {
+      best = count;
+      guess.dtype = std::string(row.dtype);
+      guess.element_size = row.element_size;
+    }
+  }
+  return guess;
+}
+
+OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary) {
+  OrderedJson record = OrderedJson::object();
+  record["path"] = summary.path;
+  record["bytes"] = summary.bytes;
+  record["is_zip"] = summary.is_zip;
+  record["tensor_count"] = summary.tensor_count;
+  record["total_parameter_bytes"] = summary.total_parameter_bytes;
+  record["estimated_parameter_count"] = summary.estimated_parameter_count;
+  record["dominant_dtype"] =
+      summary.dominant_dtype ? OrderedJson(*summary.dominant_dtype) : OrderedJson(nullptr);
+  record["param_names"] = summary.param_names;
+  record["torch_version"] =
+      summary.torch_version ? OrderedJson(*summary.torch_version) : OrderedJson(nullptr);
+  record["file_fingerprint"] = summary.file_fingerprint;
+  record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
+  return record;
+}
+
+Result<std::string> serialize_pytorch_summary(const PyTorchSummary& summary) {
+  return write_json(pytorch_summary_to_record(summary));
+}
+
+Result<std::string> serialize_pytorch_summaries(const std::vector<PyTorchSummary>& summaries) {
+  OrderedJson records = OrderedJson::array();
+  for (const PyTorchSummary& summary : summaries) {
+    records.push_back(pytorch_summary_to_record(summary));
+  }
+  return write_json(records);
+}
+
+JsonValue pytorch_summary_to_value(const PyTorchSummary& summary) {
+  JsonValue value = JsonValue::object();
+  value["path"] = summary.path;
+  value["bytes"] = summary.bytes;
+  value["is_zip"] = summary.is_zip;
+  value["tensor_count"] = summary.tensor_count;
+  value["total_parameter_bytes"] = summary.total_parameter_bytes;
+  value["estimated_parameter_count"] = summary.estimated_parameter_count;
+  value["dominant_dtype"] =
+      summary.dominant_dtype ? JsonValue(*summary.dominant_dtype) : JsonValue(nullptr);
+  value["param_names"] = summary.param_names;
+  value["torch_version"] =
+      summary.torch_version ? JsonValue(*summary.torch_version) : JsonValue(nullptr);
+  value["file_fingerprint"] = summary.file_fingerprint;
+  value["learned_state_fingerprint"] = summary.learned_state_fingerprint;
+  return value;
+}
+
+}  // namespace orvik
