@@ -10,6 +10,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "reports/lightgbm_report.hpp"
+#include "reports/pytorch_report.hpp"
 #include "util/file.hpp"
 #include "util/output.hpp"
 #include "util/text.hpp"
@@ -27,12 +28,14 @@ struct Command {
 // Exact, case-sensitive match of the whole command word.
 constexpr std::array kCommands = {
     Command{"-h", print_usage},
+    Command{"pt", cmd_pytorch},
     Command{"help", print_usage},
     Command{"tour", cmd_tour},
     Command{"lgbm", cmd_lightgbm},
     Command{"--help", print_usage},
     Command{"inspect", cmd_inspect},
     Command{"explain", cmd_explain},
+    Command{"pytorch", cmd_pytorch},
     Command{"lightgbm", cmd_lightgbm},
 };
 
@@ -176,7 +179,7 @@ CommandResult cmd_inspect(const Words& words) {
       return not_available("inspecting ONNX artifacts");
     case ArtifactKind::PyTorch:
       if (deep) return fail(std::string(kDeepRefusal));
-      return not_available("inspecting PyTorch artifacts");
+      return cmd_pytorch(words);
     case ArtifactKind::TensorPlan:
       if (deep) return fail(std::string(kDeepRefusal));
       if (limit) {
@@ -215,7 +218,7 @@ CommandResult cmd_explain(const Words& words) {
       case ArtifactKind::LightGbm:
         return cmd_lightgbm({*positional});
       case ArtifactKind::PyTorch:
-        return not_available("explaining PyTorch artifacts");
+        return cmd_pytorch({*positional});
       case ArtifactKind::TensorPlan:
         return not_available("explaining tensor plans");
       case ArtifactKind::Unknown:
