@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "reports/diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/pytorch_report.hpp"
 #include "util/file.hpp"
@@ -30,6 +31,7 @@ constexpr std::array kCommands = {
     Command{"-h", print_usage},
     Command{"pt", cmd_pytorch},
     Command{"help", print_usage},
+    Command{"diff", cmd_diff},
     Command{"tour", cmd_tour},
     Command{"lgbm", cmd_lightgbm},
     Command{"--help", print_usage},

@@ -1,0 +1,105 @@
+// The diff command over damaged inputs: every failed read ends in a message and leaves standard
+// output untouched, whichever side is damaged.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "reports/diff.hpp"
+
+namespace orvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fixture(const std::string& relative) {
+  std::ifstream in(std::string(ORVIK_TEST_DATA) + "/diff/" + relative, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "orvik-diff-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string write(const std::string& name, std::string_view bytes) const {
+    const std::string file = (path_ / name).string();
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return file;
+  }
+  bool ok() const { return !path_.empty(); }
+
+ private:
+  fs::path path_;
+};
+
+struct Outcome {
+  bool ok = false;
+  std::string out;
+};
+
+Outcome run(const std::vector<std::string>& words) {
+  Outcome outcome;
+  testing::internal::CaptureStdout();
+  outcome.ok = cmd_diff(words).has_value();
+  outcome.out = testing::internal::GetCapturedStdout();
+  return outcome;
+}
+
+// Cuts every prefix of `whole` (stepping by `step`) and diffs it against the intact file on both
+// sides: a cut that fails prints nothing; one that reads prints a whole report.
+void check_prefixes(const std::string& relative, const std::string& extension, std::size_t step) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string whole = fixture(relative);
+  ASSERT_FALSE(whole.empty());
+  const std::string intact = dir.write("intact" + extension, whole);
+  std::size_t failures = 0;
+  for (std::size_t length = 0; length < whole.size(); length += step) {
+    const std::string cut = dir.write("cut" + extension, std::string_view(whole).substr(0, length));
+    for (const bool cut_is_old : {true, false}) {
+      const Outcome outcome = cut_is_old ? run({cut, intact}) : run({intact, cut});
+      if (outcome.ok) {
+        EXPECT_TRUE(outcome.out.starts_with("Model Diff\n")) << length;
+      } else {
+        ++failures;
+        EXPECT_EQ(outcome.out, "") << "prefix " << length;
+      }
+    }
+  }
+  EXPECT_GT(failures, 0u);
+}
+
+TEST(DiffCommand, TruncatedLightgbmPrintsNothingOrWholeReport) {
+  check_prefixes("lgb/base.lgb", ".lgb", 13);
+}
+
+TEST(DiffCommand, TruncatedPytorchPrintsNothingOrWholeReport) {
+  check_prefixes("torch/mlp_state_dict.pt", ".pt", 17);
+}
+
+TEST(DiffCommand, DeepNoteComesBeforeReadErrors) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string good = dir.write("good.pt", fixture("torch/via_bytesio_archive_prefix.pt"));
+  const std::string bad = dir.write("bad.pt", "PK\x05\x06");
+  const Outcome outcome = run({"--deep", good, bad});
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.out, "Note: --deep is currently only used for CatBoost artifacts.\n\n");
+}
+
+}  // namespace
+}  // namespace orvik
