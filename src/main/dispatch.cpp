@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "python_bridge/python_bridge.hpp"
 #include "reports/diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/pytorch_report.hpp"
@@ -35,9 +36,11 @@ constexpr std::array kCommands = {
     Command{"tour", cmd_tour},
     Command{"lgbm", cmd_lightgbm},
     Command{"--help", print_usage},
+    Command{"doctor", cmd_doctor},
     Command{"inspect", cmd_inspect},
     Command{"explain", cmd_explain},
     Command{"pytorch", cmd_pytorch},
+    Command{"convert", cmd_convert},
     Command{"lightgbm", cmd_lightgbm},
 };
 

@@ -1,0 +1,108 @@
+#pragma once
+// Environment, working-directory and temporary-folder helpers for the Python bridge tests. Each
+// restores what it changed when it goes away.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace orvik::testing_support {
+
+namespace fs = std::filesystem;
+
+inline const std::string kData = ORVIK_TEST_DATA;
+inline const std::string kStandin = ORVIK_PYTHON_STANDIN;
+inline const std::string kFakePython = kStandin + "/fake_python";
+// Debian's interpreter; the tests find it through this PATH, as the command-line cases do.
+inline const std::string kSystemPath = "/usr/bin:/bin";
+
+inline std::string fake_python(const std::string& name) {
+  return kFakePython + "/" + name + "/python3";
+}
+
+// Sets (or with nullopt removes) one environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    if (value) {
+      ::setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name_.c_str());
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// A fresh folder under the system temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "orvik-bridge-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+  ~ScopedCwd() {
+    std::error_code ec;
+    fs::current_path(old_, ec);
+  }
+
+ private:
+  fs::path old_;
+};
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs `body` and returns what it wrote to standard output.
+template <class Body>
+std::string capture_stdout(Body&& body) {
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  body();
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace orvik::testing_support
