@@ -145,14 +145,14 @@ void print_doctor_text(const DoctorReport& report) {
 
   print_line("orvik Doctor");
   print_line("------------");
-  print_line();
+  print_line("");
   print_line("Built-in inspectors:");
   print_line(fmt::format("  CatBoost metadata: {}", ok_or_missing(built_in.catboost_metadata)));
   print_line(fmt::format("  LightGBM text model: {}", ok_or_missing(built_in.lightgbm_text)));
   print_line(fmt::format("  ONNX static graph: {}", ok_or_missing(built_in.onnx_static_graph)));
   print_line(fmt::format("  PyTorch .pt/.pth (zip): {}", ok_or_missing(built_in.pytorch_zip)));
   print_line(fmt::format("  JSON tensor plans: {}", ok_or_missing(built_in.json_tensor_plans)));
-  print_line();
+  print_line("");
 
   print_line("Optional Python helpers:");
   if (python.python_available) {
@@ -171,7 +171,7 @@ void print_doctor_text(const DoctorReport& report) {
   } else {
     print_line("  catboost: unavailable because Python was not found");
   }
-  print_line();
+  print_line("");
 
   print_line("Available commands:");
   print_line(fmt::format("  inspect .cbm/.lgb/.onnx/.pt/.json: {}",
@@ -186,7 +186,7 @@ void print_doctor_text(const DoctorReport& report) {
                          availability(python.python_available)));
 
   if (python.python_available && !python.catboost_available) {
-    print_line();
+    print_line("");
     print_line("Install optional CatBoost helpers with:");
     print_line("  python3 -m pip install catboost");
   }
