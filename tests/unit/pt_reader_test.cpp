@@ -128,6 +128,24 @@ TEST(PtReader, OtherRealArchives) {
   EXPECT_EQ(s.learned_state_fingerprint, 0xea58820d939bde40ull);
 }
 
+TEST(PtReader, MixedDtypeTrainingCheckpoint) {
+  const PyTorchSummary s = read_ok(kData + "attn_checkpoint.pth");
+  EXPECT_EQ(s.tensor_count, 43u);  // every */data/N entry of the archive
+  EXPECT_EQ(s.total_parameter_bytes, 90900u);
+  // Each storage class is named once and memoized after that: the tie goes to the earlier row.
+  EXPECT_EQ(s.dominant_dtype, "bfloat16");
+  EXPECT_EQ(s.estimated_parameter_count, 45450u);
+  const std::vector<std::string> model_keys = {
+      "emb.weight",         "attn.in_proj_weight", "attn.in_proj_bias", "attn.out_proj.weight",
+      "attn.out_proj.bias", "ln.weight",           "ln.bias",           "head.weight",
+      "head.bias"};
+  ASSERT_EQ(s.param_names.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(s.param_names.begin(), s.param_names.begin() + 9), model_keys);
+  EXPECT_EQ(s.param_names[9], "attn.out_proj");  // a module path in the pickle
+  EXPECT_EQ(s.file_fingerprint, 0x80259e6528c6b07dull);
+  EXPECT_EQ(s.learned_state_fingerprint, 0x2c0a1d80aba6d04cull);
+}
+
 TEST(PtReader, Zip64ArchivesMatchTheOriginal) {
   const PyTorchSummary plain = read_ok(kData + "mlp_state_dict.pt");
   for (const char* name : {"mlp_state_dict_zip64.pt", "mlp_state_dict_zip64_offsets.pt"}) {

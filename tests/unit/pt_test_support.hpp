@@ -124,7 +124,7 @@ inline std::string binunicode(std::string_view text) {
 // A small pickle naming the given parameters and storage classes, shaped like torch's.
 inline std::string make_pickle(const std::vector<std::string>& names,
                                std::string_view storage_class = "FloatStorage") {
-  std::string out = "\x80\x02}q\x00(";
+  std::string out("\x80\x02}q\x00(", 6);
   for (const std::string& name : names) {
     out += short_unicode(name);
     out += "ctorch\n";

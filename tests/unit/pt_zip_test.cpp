@@ -199,7 +199,7 @@ TEST(PtZip, Zip64ExtraSearchAndBounds) {
   e = walk_one(central_entry("x", kFull, 1, 2, runaway + extra_block(1, u64s({5}))));
   EXPECT_EQ(e.uncompressed_size, kFull);
   // A header that does not fit ends the search.
-  e = walk_one(central_entry("x", kFull, 1, 2, "\x01\x00\x08"));
+  e = walk_one(central_entry("x", kFull, 1, 2, std::string_view("\x01\x00\x08", 3)));
   EXPECT_EQ(e.uncompressed_size, kFull);
 }
 
