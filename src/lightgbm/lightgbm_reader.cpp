@@ -68,12 +68,32 @@ struct LineWalk {
   // than kept; it is empty exactly when no line was added.
   Fingerprint parameters_text = kFnvOffsetBasis;
   bool has_parameters_text = false;
+  // The whole text, terminators included, when the walk was asked to hash it.
+  std::optional<Fingerprint> file;
 };
+
+// Feeds the same bytes into two running hashes. The two multiply chains are independent, so
+// this costs about as much as one of them: the leaf-value hash rides along with the file hash.
+void fnv1a64_pair(Fingerprint& first, Fingerprint& second, std::string_view bytes) {
+  constexpr Fingerprint kPrime = 0x100000001b3ULL;
+  Fingerprint a = first;
+  Fingerprint b = second;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    a = (a ^ byte) * kPrime;
+    b = (b ^ byte) * kPrime;
+  }
+  first = a;
+  second = b;
+}
 
 // Lines end at "\n", losing it and one "\r" before it; a final "\n" ends the last line without
 // starting an empty one. Markers match the line unchanged, in this order, the first match wins.
-LineWalk walk_lines(std::string_view text) {
+// With `hash_text` the walk also hashes every byte of `text` in order (the file fingerprint when
+// the text is the file's own bytes), so the file is traversed once.
+LineWalk walk_lines(std::string_view text, bool hash_text) {
   LineWalk walk;
+  Fingerprint file = kFnvOffsetBasis;
   bool header_mode = true;
   bool parameters_mode = false;
   const char* p = text.data();
@@ -81,11 +101,24 @@ LineWalk walk_lines(std::string_view text) {
   while (p != end) {
     const auto* nl =
         static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* line_end = nl != nullptr ? nl : end;
-    std::string_view line(p, static_cast<std::size_t>(line_end - p));
-    p = nl != nullptr ? nl + 1 : end;
+    const char* next = nl != nullptr ? nl + 1 : end;
+    const std::string_view segment(p, static_cast<std::size_t>(next - p));
+    std::string_view line(p, static_cast<std::size_t>((nl != nullptr ? nl : end) - p));
+    p = next;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
+    if (line.starts_with("leaf_value=")) {
+      if (hash_text) {
+        fnv1a64_pair(file, walk.leaf_values, line);
+        file = fnv1a64(file, segment.substr(line.size()));
+      } else {
+        walk.leaf_values = fnv1a64(walk.leaf_values, line);
+      }
+      continue;
+    }
+    if (hash_text) file = fnv1a64(file, segment);
+
+    // "leaf_value=" and "Tree=" cannot both match, so testing the leaf line first keeps the order.
     if (line.starts_with("Tree=")) {
       ++walk.trees;
       header_mode = false;
@@ -94,8 +127,6 @@ LineWalk walk_lines(std::string_view text) {
       parameters_mode = true;
     } else if (line == "end of parameters") {
       parameters_mode = false;
-    } else if (line.starts_with("leaf_value=")) {
-      walk.leaf_values = fnv1a64(walk.leaf_values, line);
     } else if (parameters_mode) {
       walk.parameters_text = fnv1a64(walk.parameters_text, line);
       walk.parameters_text = fnv1a64(walk.parameters_text, "\n");
@@ -107,6 +138,7 @@ LineWalk walk_lines(std::string_view text) {
       insert_entry(walk.header, line, '=');
     }
   }
+  if (hash_text) walk.file = file;
   return walk;
 }
 
@@ -116,7 +148,7 @@ LightGbmSummary derive_summary(const std::string& path, std::string_view bytes,
   summary.path = display_name(path);
   summary.bytes = bytes.size();
   summary.is_lgbm = true;
-  summary.file_fingerprint = fnv1a64(kFnvOffsetBasis, bytes);
+  summary.file_fingerprint = walk.file ? *walk.file : fnv1a64(kFnvOffsetBasis, bytes);
   summary.learned_state_fingerprint = walk.leaf_values;
   if (walk.has_parameters_text) summary.metadata_fingerprint = walk.parameters_text;
 
@@ -203,9 +235,11 @@ Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string
         "{} does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header",
         path));
   }
-  const std::string text = decode_utf8_lossy(bytes);
-  const LineWalk walk = walk_lines(text);
-  return derive_summary(path, bytes, walk);
+  // Valid text (the usual case) is walked in place; only damaged text is copied to replace the
+  // ill-formed sequences. The walk's views must not outlive `decoded`.
+  if (is_valid_utf8(bytes)) return derive_summary(path, bytes, walk_lines(bytes, true));
+  const std::string decoded = decode_utf8_lossy(bytes);
+  return derive_summary(path, bytes, walk_lines(decoded, false));
 }
 
 OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary) {
