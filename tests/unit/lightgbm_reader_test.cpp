@@ -323,6 +323,25 @@ TEST(LightGbmReader, LeafValueLinesFeedOneRunningHash) {
   EXPECT_EQ(s.learned_state_fingerprint, fnv("leaf_value=0.5leaf_value=1 2leaf_value="));
 }
 
+TEST(LightGbmReader, FileFingerprintCoversEveryRawByte) {
+  for (const std::string text :
+       {"tree\nmax_feature_idx=1\nleaf_value=1", "tree\nmax_feature_idx=1\nleaf_value=1\r\n",
+        "tree\r\nmax_feature_idx=1\r\nleaf_value=1\r\r\nleaf_value=2\rleaf_value=3\n\n",
+        "tree\nmax_feature_idx=1\n\xFFleaf_value=1\nleaf_value=\xC3\n"}) {
+    const LightGbmSummary s = read_text(text);
+    EXPECT_EQ(s.file_fingerprint, fnv(text)) << text;
+    EXPECT_EQ(s.bytes, text.size());
+  }
+  // Leaf lines lose the line feed and one carriage return; a lone "\r" does not end a line.
+  EXPECT_EQ(read_text("tree\r\nmax_feature_idx=1\r\nleaf_value=1\r\r\nleaf_value=2\rleaf_value=3\n")
+                .learned_state_fingerprint,
+            fnv("leaf_value=1\rleaf_value=2\rleaf_value=3"));
+  for (const char* name : kCorpus) {
+    const std::string bytes = slurp(kData + name);
+    EXPECT_EQ(read_text(bytes).file_fingerprint, fnv(bytes)) << name;
+  }
+}
+
 TEST(LightGbmReader, TreeStructureChangesOnlyTheFileFingerprint) {
   const std::string old_text = slurp(kData + "regression_first2.txt");
   std::string new_text = old_text;
