@@ -10,6 +10,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "python_bridge/python_bridge.hpp"
+#include "reports/catboost_report.hpp"
 #include "reports/diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/pytorch_report.hpp"
@@ -31,6 +32,7 @@ struct Command {
 constexpr std::array kCommands = {
     Command{"-h", print_usage},
     Command{"pt", cmd_pytorch},
+    Command{"cbm", cmd_catboost},
     Command{"help", print_usage},
     Command{"diff", cmd_diff},
     Command{"tour", cmd_tour},
@@ -41,6 +43,7 @@ constexpr std::array kCommands = {
     Command{"explain", cmd_explain},
     Command{"pytorch", cmd_pytorch},
     Command{"convert", cmd_convert},
+    Command{"catboost", cmd_catboost},
     Command{"lightgbm", cmd_lightgbm},
 };
 
@@ -175,7 +178,7 @@ CommandResult cmd_inspect(const Words& words) {
 
   switch (detect_artifact_kind(*path)) {
     case ArtifactKind::CatBoost:
-      return not_available("inspecting CatBoost artifacts");
+      return cmd_catboost(words);
     case ArtifactKind::LightGbm:
       if (deep) return fail(std::string(kDeepRefusal));
       return cmd_lightgbm(words);

@@ -1,0 +1,19 @@
+#pragma once
+// The benchmarks of orvik_bench. Each takes the words after its name, prints its own report and
+// returns the process exit status. Add a benchmark by declaring it here and listing it in the
+// table of bench_main.cpp.
+#include <string>
+#include <vector>
+
+namespace orvik::bench {
+
+// Reading 64 MiB CatBoost files (real-shaped and adversarial) against hashing the same bytes.
+int bench_catboost(const std::vector<std::string>& words);
+
+// Reading a 50 MiB LightGBM text model against hashing its bytes, from memory and from a file.
+int bench_lightgbm(const std::vector<std::string>& words);
+
+// Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.
+int bench_pytorch(const std::vector<std::string>& words);
+
+}  // namespace orvik::bench

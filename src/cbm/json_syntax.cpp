@@ -1,0 +1,231 @@
+#include "cbm/json_syntax.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace orvik {
+namespace {
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+class Checker {
+ public:
+  explicit Checker(std::string_view text) : text_(text) {}
+
+  bool run() {
+    skip_space();
+    if (!value()) return false;
+    // Containers are closed iteratively: `stack_` holds '{' or '[' per open level.
+    while (!stack_.empty()) {
+      skip_space();
+      if (at_end()) return false;
+      const char c = text_[pos_++];
+      const bool in_object = stack_.back() == '{';
+      if (c == (in_object ? '}' : ']')) {
+        stack_.pop_back();
+        continue;
+      }
+      if (c != ',') return false;
+      skip_space();
+      if (in_object && !member_key()) return false;
+      if (!value()) return false;
+    }
+    skip_space();
+    return at_end();
+  }
+
+ private:
+  bool at_end() const { return pos_ >= text_.size(); }
+
+  void skip_space() {
+    while (!at_end()) {
+      const char c = text_[pos_];
+      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return;
+      ++pos_;
+    }
+  }
+
+  // A key string, white space and the colon; the position is left at the member's value.
+  bool member_key() {
+    if (at_end() || text_[pos_] != '"') return false;
+    ++pos_;
+    if (!string_rest()) return false;
+    skip_space();
+    if (at_end() || text_[pos_] != ':') return false;
+    ++pos_;
+    skip_space();
+    return true;
+  }
+
+  // One value; an opened non-empty container is left on the stack for run() to continue.
+  bool value() {
+    if (at_end()) return false;
+    const char c = text_[pos_];
+    switch (c) {
+      case '{':
+        ++pos_;
+        skip_space();
+        if (!at_end() && text_[pos_] == '}') {
+          ++pos_;
+          return true;
+        }
+        stack_.push_back('{');
+        return member_key() && value();
+      case '[':
+        ++pos_;
+        skip_space();
+        if (!at_end() && text_[pos_] == ']') {
+          ++pos_;
+          return true;
+        }
+        stack_.push_back('[');
+        return value();
+      case '"':
+        ++pos_;
+        return string_rest();
+      case 't':
+        return literal("true");
+      case 'f':
+        return literal("false");
+      case 'n':
+        return literal("null");
+      default:
+        return number();
+    }
+  }
+
+  bool literal(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  // Four hexadecimal digits after "\u".
+  int code_unit() {
+    if (text_.size() - pos_ < 4) return -1;
+    int unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = hex_value(text_[pos_ + i]);
+      if (digit < 0) return -1;
+      unit = unit * 16 + digit;
+    }
+    pos_ += 4;
+    return unit;
+  }
+
+  // The rest of a string after its opening quote, through the closing quote.
+  bool string_rest() {
+    while (!at_end()) {
+      const auto c = static_cast<unsigned char>(text_[pos_++]);
+      if (c == '"') return true;
+      if (c < 0x20) return false;
+      if (c != '\\') continue;
+      if (at_end()) return false;
+      switch (text_[pos_++]) {
+        case '"':
+        case '\\':
+        case '/':
+        case 'b':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't':
+          break;
+        case 'u': {
+          const int unit = code_unit();
+          if (unit < 0) return false;
+          if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+          if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (text_.substr(pos_, 2) != "\\u") return false;
+            pos_ += 2;
+            const int low = code_unit();
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+          }
+          break;
+        }
+        default:
+          return false;
+      }
+    }
+    return false;
+  }
+
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, whose value must not overflow a double.
+  bool number() {
+    const std::size_t start = pos_;
+    if (text_[pos_] == '-') ++pos_;
+    if (at_end() || !is_digit(text_[pos_])) return false;
+    // The decimal magnitude: the value lies in [10^(m-1), 10^m) for its first non-zero digit.
+    std::int64_t magnitude = 0;
+    bool nonzero_seen = false;
+    if (text_[pos_] == '0') {
+      ++pos_;
+    } else {
+      while (!at_end() && is_digit(text_[pos_])) {
+        ++magnitude;
+        ++pos_;
+      }
+      nonzero_seen = true;
+    }
+    if (!at_end() && text_[pos_] == '.') {
+      ++pos_;
+      if (at_end() || !is_digit(text_[pos_])) return false;
+      while (!at_end() && is_digit(text_[pos_])) {
+        if (!nonzero_seen) {
+          if (text_[pos_] == '0') {
+            --magnitude;
+          } else {
+            nonzero_seen = true;
+          }
+        }
+        ++pos_;
+      }
+    }
+    if (!at_end() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+      ++pos_;
+      bool negative = false;
+      if (!at_end() && (text_[pos_] == '+' || text_[pos_] == '-')) {
+        negative = text_[pos_] == '-';
+        ++pos_;
+      }
+      if (at_end() || !is_digit(text_[pos_])) return false;
+      std::int64_t exponent = 0;
+      while (!at_end() && is_digit(text_[pos_])) {
+        // Saturates far beyond any double exponent, so long digit strings cannot overflow.
+        if (exponent < 1'000'000'000) exponent = exponent * 10 + (text_[pos_] - '0');
+        ++pos_;
+      }
+      magnitude += negative ? -exponent : exponent;
+    }
+    if (!nonzero_seen) return true;  // zero
+    // The largest double is about 1.8e308: below 10^308 always fits, 10^309 and up never does.
+    if (magnitude <= 308) return true;
+    if (magnitude >= 310) return false;
+    const std::string token(text_.substr(start, pos_ - start));
+    return std::isfinite(std::strtod(token.c_str(), nullptr));
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::vector<char> stack_;
+};
+
+}  // namespace
+
+bool is_json_text(std::string_view text) {
+  return Checker(text).run();
+}
+
+}  // namespace orvik

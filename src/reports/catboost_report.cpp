@@ -1,0 +1,262 @@
+#include "reports/catboost_report.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include <fmt/core.h>
+
+#include "python_bridge/feature_processing.hpp"
+#include "reports/primitives.hpp"
+#include "util/format.hpp"
+#include "util/output.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: orvik catboost [--deep] [--json] [--limit 20] <model.cbm> [more.cbm...]";
+
+struct Options {
+  bool deep = false;
+  bool json = false;
+  std::uint64_t limit = 20;
+  std::vector<std::string> paths;
+};
+
+Result<Options> scan_options(const std::vector<std::string>& words) {
+  Options options;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--limit") {
+      if (i + 1 >= words.size()) return fail("--limit needs a number");
+      const Result<std::uint64_t> limit = parse_u64(words[i + 1]);
+      if (!limit) return fail(fmt::format("parse --limit: {}", limit.error()));
+      options.limit = *limit;
+      ++i;
+    } else if (word == "--deep") {
+      options.deep = true;
+    } else if (word == "--json") {
+      options.json = true;
+    } else {
+      // Unknown options and empty words are paths too; reading them reports the problem.
+      options.paths.push_back(word);
+    }
+  }
+  if (options.paths.empty()) return fail(std::string(kUsage));
+  if (options.deep && options.json) return fail("--deep cannot be combined with --json yet.");
+  return options;
+}
+
+// Iterations times depth; absent when either is unknown or the product overflows.
+std::optional<std::uint64_t> split_checks_per_row(const CatBoostSummary& summary) {
+  if (!summary.iterations || !summary.depth) return std::nullopt;
+  std::uint64_t product = 0;
+  if (__builtin_mul_overflow(*summary.iterations, *summary.depth, &product)) return std::nullopt;
+  return product;
+}
+
+// Iterations times 2^depth (leaves of a full tree); absent when unknown, when the depth is 64 or
+// more, or when the product overflows.
+std::optional<std::uint64_t> max_leaf_slots(const CatBoostSummary& summary) {
+  if (!summary.iterations || !summary.depth || *summary.depth >= 64) return std::nullopt;
+  std::uint64_t product = 0;
+  if (__builtin_mul_overflow(*summary.iterations, std::uint64_t{1} << *summary.depth, &product)) {
+    return std::nullopt;
+  }
+  return product;
+}
+
+std::string_view format_text(const CatBoostSummary& summary) {
+  return summary.has_cbm1_magic ? "CatBoost binary model (CBM1)" : "unknown binary";
+}
+
+std::optional<std::string> count_text(std::optional<std::uint64_t> value) {
+  if (!value) return std::nullopt;
+  return fmt::format("{}", *value);
+}
+
+std::optional<std::string> fixed_text(std::optional<double> value, int decimals) {
+  if (!value) return std::nullopt;
+  return format_fixed(*value, decimals);
+}
+
+std::optional<std::string> float_text(std::optional<double> value) {
+  if (!value) return std::nullopt;
+  return format_float(*value);
+}
+
+JsonValue count_json(std::optional<std::uint64_t> value) {
+  return value ? JsonValue(*value) : JsonValue(nullptr);
+}
+
+JsonValue number_json(std::optional<double> value) {
+  return value ? json_number_or_null(*value) : JsonValue(nullptr);
+}
+
+JsonValue text_json(const std::optional<std::string>& value) {
+  return value ? JsonValue(*value) : JsonValue(nullptr);
+}
+
+void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
+  print_line("CatBoost Model Summary");
+  print_line("----------------------");
+  print_line(fmt::format("Model: {}", summary.path));
+  print_line(fmt::format("Format: {}", format_text(summary)));
+  print_line(fmt::format("File size: {}", format_size(summary.file_size_bytes)));
+
+  print_line();
+  print_line("Execution Plan:");
+  print_line("  Input row");
+  print_line("   |");
+  print_line("   v");
+  print_line("  Quantize numeric/categorical features");
+  print_line("   |");
+  print_line("   v");
+  print_line("  Traverse symmetric tree ensemble");
+  print_line("   |");
+  print_line("   v");
+  print_line("  Sum leaf values");
+
+  const std::optional<std::uint64_t> split_checks = split_checks_per_row(summary);
+  print_line();
+  print_line("Estimated Cost:");
+  print_field_row("Trees / row", count_text(summary.iterations));
+  print_field_row("Configured/max split checks / row", count_text(split_checks));
+  print_field_row("Max leaf slots", count_text(max_leaf_slots(summary)));
+  if (split_checks) {
+    print_line(fmt::format("  Why: {} trees * depth {} = {} split checks / row",
+                           *summary.iterations, *summary.depth, *split_checks));
+  }
+
+  print_line();
+  print_line("Training:");
+  print_field_row("Loss", summary.loss);
+  print_field_row("Eval metric", summary.eval_metric);
+  print_field_row("Learning rate", fixed_text(summary.learning_rate, 4));
+  print_field_row("Best learn RMSE", fixed_text(summary.best_learn_rmse, 6));
+  print_field_row("Train finished", summary.train_finish_time);
+
+  print_line();
+  print_line("Tree Config:");
+  print_field_row("Iterations", count_text(summary.iterations));
+  print_field_row("Depth", count_text(summary.depth));
+  print_field_row("Grow policy", summary.grow_policy);
+  print_field_row("L2 leaf reg", float_text(summary.l2_leaf_reg));
+  print_field_row("Bootstrap", summary.bootstrap);
+
+  print_line();
+  print_line("Recovered Feature Names:");
+  const std::vector<std::string>& names = summary.feature_names;
+  if (names.empty()) {
+    print_line("  none recovered from binary metadata");
+  } else {
+    print_line(fmt::format("  recovered: {}", names.size()));
+    const std::uint64_t shown = std::min<std::uint64_t>(limit, names.size());
+    for (std::uint64_t i = 0; i < shown; ++i)
+      print_line(fmt::format("  {}", names[i]));
+    if (names.size() > shown) print_line(fmt::format("  ... {} more", names.size() - shown));
+  }
+
+  print_line();
+  print_line("Note:");
+  print_line("  This inspects embedded CatBoost metadata without executing the model.");
+  print_line("  Feature names are recovered best-effort from CBM strings.");
+  print_line("  Feature importance and exact tree structure need CatBoost's native tooling.");
+}
+
+CommandResult print_json_reports(const std::vector<std::string>& paths) {
+  std::vector<JsonValue> reports;
+  reports.reserve(paths.size());
+  for (const std::string& path : paths) {
+    Result<CatBoostSummary> summary = read_catboost(path);
+    if (!summary) return fail(std::move(summary.error()));
+    reports.push_back(catboost_inspect_json(*summary));
+  }
+  if (reports.size() == 1) return print_json(reports.front());
+  return print_json(reports);
+}
+
+}  // namespace
+
+JsonValue catboost_summary_json(const CatBoostSummary& summary) {
+  JsonValue out = JsonValue::object();
+  out["path"] = summary.path;
+  out["format"] = format_text(summary);
+  out["file_size_bytes"] = summary.file_size_bytes;
+  out["trees"] = count_json(summary.iterations);
+  out["depth"] = count_json(summary.depth);
+  out["configured_max_split_checks_per_row"] = count_json(split_checks_per_row(summary));
+  out["max_leaf_slots"] = count_json(max_leaf_slots(summary));
+  out["feature_count_recovered"] = summary.feature_names.size();
+  out["loss"] = text_json(summary.loss);
+  out["eval_metric"] = text_json(summary.eval_metric);
+  out["grow_policy"] = text_json(summary.grow_policy);
+  out["bootstrap"] = text_json(summary.bootstrap);
+  out["train_finish_time"] = text_json(summary.train_finish_time);
+  out["learning_rate"] = number_json(summary.learning_rate);
+  out["l2_leaf_reg"] = number_json(summary.l2_leaf_reg);
+  out["best_learn_rmse"] = number_json(summary.best_learn_rmse);
+  return out;
+}
+
+JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
+  JsonValue out = JsonValue::object();
+  out["kind"] = "catboost_inspect";
+  out["model_type"] = "CatBoost";
+  out["summary"] = catboost_summary_json(summary);
+
+  JsonValue fingerprints = JsonValue::object();
+  fingerprints["full_artifact"] = format_fingerprint(summary.file_fingerprint);
+  fingerprints["metadata"] = summary.metadata_fingerprint
+                                 ? JsonValue(format_fingerprint(*summary.metadata_fingerprint))
+                                 : JsonValue(nullptr);
+  fingerprints["learned_state"] = format_fingerprint(summary.learned_state_fingerprint);
+  out["fingerprints"] = std::move(fingerprints);
+
+  JsonValue training = JsonValue::object();
+  training["loss"] = text_json(summary.loss);
+  training["eval_metric"] = text_json(summary.eval_metric);
+  training["learning_rate"] = number_json(summary.learning_rate);
+  training["l2_leaf_reg"] = number_json(summary.l2_leaf_reg);
+  training["grow_policy"] = text_json(summary.grow_policy);
+  training["bootstrap"] = text_json(summary.bootstrap);
+  training["train_finish_time"] = text_json(summary.train_finish_time);
+  out["training_config"] = std::move(training);
+
+  JsonValue metrics = JsonValue::object();
+  metrics["best_learn_rmse"] = number_json(summary.best_learn_rmse);
+  out["metrics"] = std::move(metrics);
+
+  JsonValue features = JsonValue::object();
+  features["recovered_count"] = summary.feature_names.size();
+  features["recovered_names"] = summary.feature_names;
+  out["features"] = std::move(features);
+
+  out["note"] = JsonValue::array(
+      {"Recovered feature names come from static artifact inspection and may be incomplete.",
+       "Use `orvik inspect --deep <model.cbm>` for decoded feature processing, borders, tree "
+       "splits, and leaf changes when Python catboost is available."});
+  return out;
+}
+
+CommandResult cmd_catboost(const std::vector<std::string>& words) {
+  const Result<Options> options = scan_options(words);
+  if (!options) return fail(options.error());
+  if (options->json) return print_json_reports(options->paths);
+  for (std::size_t i = 0; i < options->paths.size(); ++i) {
+    const std::string& path = options->paths[i];
+    if (i > 0) print_line();
+    const Result<CatBoostSummary> summary = read_catboost(path);
+    if (!summary) return fail(summary.error());
+    print_report(*summary, options->limit);
+    if (options->deep) {
+      print_line();
+      print_feature_processing(path, summary->feature_names);
+    }
+  }
+  return {};
+}
+
+}  // namespace orvik

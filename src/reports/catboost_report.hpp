@@ -1,0 +1,23 @@
+#pragma once
+// The `catboost` / `cbm` command (also `inspect` of a CatBoost model): the "CatBoost Model
+// Summary" of one or more CatBoost binary models as text, or one JSON document for all of them.
+#include <string>
+#include <vector>
+
+#include "cbm/catboost_reader.hpp"
+#include "util/json.hpp"
+#include "util/result.hpp"
+
+namespace orvik {
+
+// Words: "--deep", "--json", "--limit N" (feature names listed per model, 20 by default) and
+// paths, in any order.
+CommandResult cmd_catboost(const std::vector<std::string>& words);
+
+// The summary object shared by the inspect and diff reports.
+JsonValue catboost_summary_json(const CatBoostSummary& summary);
+
+// The whole `--json` document of one model.
+JsonValue catboost_inspect_json(const CatBoostSummary& summary);
+
+}  // namespace orvik

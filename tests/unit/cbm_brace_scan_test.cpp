@@ -1,0 +1,223 @@
+// The brace scan that finds embedded JSON candidates in CatBoost files, checked against the
+// literal walk-per-position scan on random, structured and mutated real inputs.
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cbm/brace_scan.hpp"
+
+namespace orvik {
+namespace {
+
+const std::string kData = std::string(ORVIK_TEST_DATA) + "/catboost/";
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The scan exactly as the format's readers describe it: from every position, walk; an unclosed
+// walk moves the scan one byte on, a closed one moves it past the closing brace. Quadratic.
+std::optional<std::size_t> literal_walk(std::string_view bytes, std::size_t i) {
+  int depth = 0;
+  bool in_string = false;
+  bool escape = false;
+  for (std::size_t k = i; k < bytes.size(); ++k) {
+    const char c = bytes[k];
+    if (!in_string) {
+      if (c == '"') in_string = true;
+      if (c == '{') ++depth;
+      if (c == '}') {
+        if (depth < 2) return k;
+        --depth;
+      }
+    } else if (escape) {
+      escape = false;
+    } else if (c == '"') {
+      in_string = false;
+    } else if (c == '\\') {
+      escape = true;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> literal_spans(std::string_view bytes) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (bytes[i] != '{') {
+      ++i;
+      continue;
+    }
+    const std::optional<std::size_t> k = literal_walk(bytes, i);
+    if (!k) {
+      ++i;
+      continue;
+    }
+    spans.emplace_back(i, *k + 1);
+    i = *k + 1;
+  }
+  return spans;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> fast_spans(std::string_view bytes) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  for (const BraceSpan& span : find_brace_spans(bytes))
+    spans.emplace_back(span.start, span.end);
+  return spans;
+}
+
+// Checks the spans and, for every position, the closing bit and the walk itself.
+void expect_same_as_literal(std::string_view bytes) {
+  ASSERT_EQ(literal_spans(bytes), fast_spans(bytes)) << testing::PrintToString(std::string(bytes));
+  const std::vector<std::uint64_t> bits = closing_brace_starts(bytes);
+  ASSERT_EQ(bits.size(), (bytes.size() + 63) / 64);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const bool bit = (bits[i / 64] >> (i % 64)) & 1;
+    if (bytes[i] != '{') {
+      ASSERT_FALSE(bit) << i;
+      continue;
+    }
+    const std::optional<std::size_t> expected = literal_walk(bytes, i);
+    ASSERT_EQ(bit, expected.has_value())
+        << "at " << i << " in " << testing::PrintToString(std::string(bytes));
+    ASSERT_EQ(walk_to_closing_brace(bytes, i), expected) << i;
+  }
+}
+
+std::string random_text(std::mt19937_64& rng, std::string_view alphabet, std::size_t length) {
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string text(length, ' ');
+  for (char& c : text)
+    c = alphabet[pick(rng)];
+  return text;
+}
+
+TEST(CbmBraceScan, SmallCases) {
+  expect_same_as_literal("");
+  expect_same_as_literal("{");
+  expect_same_as_literal("}");
+  expect_same_as_literal("{}");
+  expect_same_as_literal("{{}");
+  expect_same_as_literal("{}}");
+  expect_same_as_literal("{\"}\"}");
+  expect_same_as_literal("{\"\\\"}\"}");
+  expect_same_as_literal("{\"\\\\\"}");
+  expect_same_as_literal("\\{\"}");
+  expect_same_as_literal("{\"{\"{\"{");
+  EXPECT_EQ(fast_spans("xx{a{b}c}yy{"), (std::vector<std::pair<std::size_t, std::size_t>>{{2, 9}}));
+}
+
+TEST(CbmBraceScan, UnclosedOuterBraceStillFindsInnerObject) {
+  // The walk from the first brace never closes; the scan moves one byte on and finds {"a":1}.
+  const std::string_view bytes = "{ {\"a\":1} ";
+  EXPECT_EQ(fast_spans(bytes), (std::vector<std::pair<std::size_t, std::size_t>>{{2, 9}}));
+  expect_same_as_literal(bytes);
+}
+
+TEST(CbmBraceScan, StringStatesDependOnTheStartingBrace) {
+  // From offset 0 the quote opens a string that swallows the next brace; from offset 2 it does
+  // not, so walks from the two starts see different structure.
+  expect_same_as_literal("{\"{\"}}\"}");
+  expect_same_as_literal("{\"{\\\"}\"}}");
+  expect_same_as_literal("{\"{\"{\"}\"}\"}");
+}
+
+TEST(CbmBraceScan, RandomStructuralAlphabets) {
+  std::mt19937_64 rng(20240601);
+  const std::string_view alphabets[] = {"{}\"\\a",  "{}\"", "{\"\\",   "{}\\",       "{{{}\"",
+                                        "{}}}\"\\", "{\"",  "{\"\\\\", "{}\"\"\"\\x"};
+  for (const std::string_view alphabet : alphabets) {
+    for (int round = 0; round < 3000; ++round) {
+      const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 70)(rng);
+      expect_same_as_literal(random_text(rng, alphabet, length));
+    }
+    for (int round = 0; round < 40; ++round) {
+      expect_same_as_literal(random_text(rng, alphabet, 1500));
+    }
+  }
+}
+
+TEST(CbmBraceScan, SparseStructureAcrossBlockBoundaries) {
+  // Long stretches without structural bytes, so whole blocks are skipped between them.
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 4000; ++round) {
+    const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 300)(rng);
+    std::string text = random_text(rng, "abcdefghijklmnopqrstuvwxyz", length);
+    const std::size_t marks = std::uniform_int_distribution<std::size_t>(0, 12)(rng);
+    for (std::size_t m = 0; m < marks && length > 0; ++m) {
+      text[std::uniform_int_distribution<std::size_t>(0, length - 1)(rng)] =
+          "{}\"\\"[std::uniform_int_distribution<int>(0, 3)(rng)];
+    }
+    expect_same_as_literal(text);
+  }
+}
+
+TEST(CbmBraceScan, RandomBytes) {
+  std::mt19937_64 rng(99);
+  std::string all_bytes;
+  for (int b = 0; b < 256; ++b)
+    all_bytes.push_back(static_cast<char>(b));
+  for (int round = 0; round < 300; ++round) {
+    expect_same_as_literal(random_text(rng, all_bytes, 2000));
+  }
+}
+
+TEST(CbmBraceScan, MutatedRealModels) {
+  std::mt19937_64 rng(1234);
+  for (const char* name : {"single_tree.cbm", "shallow_trees.cbm", "float_regression.cbm"}) {
+    const std::string model = slurp(kData + name);
+    ASSERT_GT(model.size(), 6000u) << name;
+    expect_same_as_literal(model);
+    // The JSON-bearing head of the file, with structural bytes inserted, replaced and removed.
+    const std::string head = model.substr(0, std::min<std::size_t>(model.size(), 13000));
+    for (int round = 0; round < 25; ++round) {
+      std::string mutated = head;
+      const int edits = std::uniform_int_distribution<int>(1, 6)(rng);
+      for (int e = 0; e < edits; ++e) {
+        const std::size_t at =
+            std::uniform_int_distribution<std::size_t>(0, mutated.size() - 1)(rng);
+        const char c = "{}\"\\"[std::uniform_int_distribution<int>(0, 3)(rng)];
+        switch (std::uniform_int_distribution<int>(0, 2)(rng)) {
+          case 0:
+            mutated.insert(mutated.begin() + static_cast<std::ptrdiff_t>(at), c);
+            break;
+          case 1:
+            mutated[at] = c;
+            break;
+          default:
+            mutated.erase(at, 1);
+            break;
+        }
+      }
+      expect_same_as_literal(mutated);
+    }
+  }
+}
+
+TEST(CbmBraceScan, FloodsOfUnclosedBracesStayLinear) {
+  // Quadratic scanning would take hours on these; the bits say no walk closes.
+  for (const std::string_view unit : {"{", "{\"", "{\\", "{{\"\\\""}) {
+    std::string flood;
+    while (flood.size() < (4u << 20))
+      flood += unit;
+    EXPECT_TRUE(find_brace_spans(flood).empty()) << unit;
+  }
+  // One closing brace at the end closes exactly the last opening one.
+  std::string flood(4u << 20, '{');
+  flood += '}';
+  EXPECT_EQ(fast_spans(flood),
+            (std::vector<std::pair<std::size_t, std::size_t>>{{flood.size() - 2, flood.size()}}));
+}
+
+}  // namespace
+}  // namespace orvik
