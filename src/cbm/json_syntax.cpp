@@ -43,7 +43,8 @@ class Checker {
       if (!value()) return false;
     }
     skip_space();
-    return at_end();
+    // The library takes a NUL byte for the end of its input.
+    return at_end() || text_[pos_] == '\0';
   }
 
  private:
