@@ -26,9 +26,15 @@ class Checker {
 
   bool run() {
     skip_space();
-    if (!value()) return false;
-    // Containers are closed iteratively: `stack_` holds '{' or '[' per open level.
-    while (!stack_.empty()) {
+    // Containers are handled iteratively: `stack_` holds '{' or '[' per open level, and opening
+    // a non-empty container leaves its first value still to read.
+    bool value_due = true;
+    while (true) {
+      if (value_due) {
+        if (!value(value_due)) return false;
+        continue;
+      }
+      if (stack_.empty()) break;
       skip_space();
       if (at_end()) return false;
       const char c = text_[pos_++];
@@ -40,7 +46,7 @@ class Checker {
       if (c != ',') return false;
       skip_space();
       if (in_object && !member_key()) return false;
-      if (!value()) return false;
+      value_due = true;
     }
     skip_space();
     // The library takes a NUL byte for the end of its input.
@@ -70,11 +76,12 @@ class Checker {
     return true;
   }
 
-  // One value; an opened non-empty container is left on the stack for run() to continue.
-  bool value() {
+  // One scalar value, or the opening of a container. `value_due` is set when a non-empty
+  // container was opened, whose first value comes next.
+  bool value(bool& value_due) {
+    value_due = false;
     if (at_end()) return false;
-    const char c = text_[pos_];
-    switch (c) {
+    switch (text_[pos_]) {
       case '{':
         ++pos_;
         skip_space();
@@ -83,7 +90,8 @@ class Checker {
           return true;
         }
         stack_.push_back('{');
-        return member_key() && value();
+        value_due = true;
+        return member_key();
       case '[':
         ++pos_;
         skip_space();
@@ -92,7 +100,8 @@ class Checker {
           return true;
         }
         stack_.push_back('[');
-        return value();
+        value_due = true;
+        return true;
       case '"':
         ++pos_;
         return string_rest();
