@@ -222,6 +222,7 @@ std::optional<std::size_t> walk_to_closing_brace(std::string_view bytes, std::si
     in_string = next_in_string;
     return false;
   };
+  if (start >= size) return std::nullopt;
   std::size_t k = start;
   for (; size - k >= 16; k += 16) {
     if (escaped) {

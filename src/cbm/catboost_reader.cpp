@@ -134,8 +134,8 @@ void for_each_printable_run(std::string_view bytes, Visit&& visit) {
 // first "train_finish_time" key.
 struct RunFindings {
   std::vector<std::string_view> candidates;
-  // The last few distinct candidates by a cheap hash, so a name repeated throughout a file is
-  // kept once instead of once per occurrence.
+  // Candidates already listed, by a cheap hash of the name, so a name repeated throughout a
+  // file is mostly listed once, not once per occurrence (the rest go when the list is sorted).
   std::array<std::string_view, 256> recent{};
   std::optional<std::string_view> previous_run;
   std::optional<std::string_view> train_finish_time;
@@ -188,6 +188,11 @@ struct Fingerprints {
 struct CompactTexts {
   std::string buffer;
   std::vector<std::pair<std::size_t, std::size_t>> ranges;  // offset, length
+
+  void add(std::string_view text) {
+    ranges.emplace_back(buffer.size(), text.size());
+    buffer += text;
+  }
 
   std::string_view text(const std::pair<std::size_t, std::size_t>& range) const {
     return std::string_view(buffer).substr(range.first, range.second);
@@ -308,13 +313,17 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
     const std::string_view text = bytes.substr(span->start, span->end - span->start);
     position = span->end;
     std::optional<JsonValue> value = parse_span(text);
-    Result<std::string> compact = fail("not JSON");
-    if (value) compact = write_json(*value, JsonStyle::Compact);
+    std::optional<std::string> compact;
+    if (value) {
+      // Writing fails only on strings that are not UTF-8, which the parser has ruled out.
+      if (Result<std::string> written = write_json(*value, JsonStyle::Compact)) {
+        compact = std::move(*written);
+      }
+    }
     // A span that is not JSON stays part of the learned state.
     fingerprints.feed(text, !compact);
     if (!compact) continue;
-    texts.ranges.emplace_back(texts.buffer.size(), compact->size());
-    texts.buffer += *compact;
+    texts.add(*compact);
     const bool is_params = !params && value->is_object() && value->contains("boosting_options");
     const bool is_metrics =
         !metrics_object && at_path(&*value, {"metrics", "learn_best_error"}) != nullptr;
