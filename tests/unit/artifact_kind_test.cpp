@@ -188,11 +188,14 @@ TEST(LooksLikeLightGbm, UnicodeWhiteSpaceAndInvalidBytes) {
 }
 
 TEST(LooksLikeLightGbm, LooksOnlyAtFirst8192Bytes) {
-  std::string text = "tree\n" + std::string(8192 - 5 - 16, ' ') + "max_feature_idx=";
+  std::string text = "tree\n";
+  text.append(8192 - 5 - 16, ' ');
+  text.append("max_feature_idx=");
   ASSERT_EQ(text.size(), 8192u);
   EXPECT_TRUE(looks_like_lightgbm(text));
-  text.insert(5, " ");
-  EXPECT_FALSE(looks_like_lightgbm(text));
+  std::string shifted = "tree\n ";  // the marker now ends one byte past the window
+  shifted.append(text, 5);
+  EXPECT_FALSE(looks_like_lightgbm(shifted));
 }
 
 // ---- fnv1a64 -----------------------------------------------------------------------------

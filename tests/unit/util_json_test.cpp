@@ -205,8 +205,11 @@ TEST(JsonWriting, DeepNestingDoesNotUseTheCallStack) {
   ASSERT_TRUE(pretty_written);
   EXPECT_TRUE(pretty_written->starts_with("{\n  \"k\": {\n    \"k\": {\n"));
   std::string tail = std::string(2 * 2000, ' ') + "\"k\": 1";
-  for (int depth = 1999; depth >= 0; --depth)
-    tail += "\n" + std::string(2 * depth, ' ') + "}";
+  for (int depth = 1999; depth >= 0; --depth) {
+    tail += '\n';
+    tail.append(static_cast<std::size_t>(2 * depth), ' ');
+    tail += '}';
+  }
   EXPECT_TRUE(pretty_written->ends_with(tail));
 }
 
