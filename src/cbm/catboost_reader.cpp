@@ -13,6 +13,7 @@
 #endif
 
 #include "cbm/brace_scan.hpp"
+#include "cbm/compact_json.hpp"
 #include "cbm/json_syntax.hpp"
 #include "util/file.hpp"
 #include "util/json.hpp"
@@ -211,12 +212,22 @@ struct CompactTexts {
   }
 };
 
-// One value parsed from a brace span; nothing when the span is not UTF-8 or not JSON. The parse
-// runs without exceptions: a hostile file can hold millions of spans that fail.
-std::optional<JsonValue> parse_span(std::string_view text) {
+// The compact rewrite of a brace span; nothing when the span is not UTF-8 or not JSON. The quick
+// syntax check comes first: a hostile file can hold millions of spans that fail, and the JSON
+// library's rejection (with its formatted message) is slow.
+std::optional<CompactJson> compact_span(std::string_view text) {
   if (!is_valid_utf8(text) || !is_json_text(text)) return std::nullopt;
+  return compact_json(text);
+}
+
+// The value tree of a chosen object without what is nested more than three levels down: the
+// fields read from it are no deeper, and a hostile object nested a million levels deep would
+// cost a tree node per level.
+std::optional<JsonValue> parse_shallow(std::string_view text) {
+  const JsonValue::parser_callback_t keep_shallow = [](int depth, JsonValue::parse_event_t,
+                                                       JsonValue&) { return depth <= 3; };
   try {
-    JsonValue value = JsonValue::parse(text.begin(), text.end(), nullptr, false);
+    JsonValue value = JsonValue::parse(text.begin(), text.end(), keep_shallow, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
   } catch (const std::exception&) {
@@ -312,29 +323,13 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
     fingerprints.feed(bytes.substr(position, span->start - position), true);
     const std::string_view text = bytes.substr(span->start, span->end - span->start);
     position = span->end;
-    std::optional<JsonValue> value = parse_span(text);
-    std::optional<std::string> compact;
-    if (value) {
-      // Writing fails only on strings that are not UTF-8, which the parser has ruled out.
-      if (Result<std::string> written = write_json(*value, JsonStyle::Compact)) {
-        compact = std::move(*written);
-      }
-    }
+    const std::optional<CompactJson> compact = compact_span(text);
     // A span that is not JSON stays part of the learned state.
     fingerprints.feed(text, !compact);
     if (!compact) continue;
-    texts.add(*compact);
-    const bool is_params = !params && value->is_object() && value->contains("boosting_options");
-    const bool is_metrics =
-        !metrics_object && at_path(&*value, {"metrics", "learn_best_error"}) != nullptr;
-    if (is_params && is_metrics) {
-      metrics_object = *value;
-      params = std::move(*value);
-    } else if (is_params) {
-      params = std::move(*value);
-    } else if (is_metrics) {
-      metrics_object = std::move(*value);
-    }
+    texts.add(compact->text);
+    if (!params && compact->has_boosting_options) params = parse_shallow(text);
+    if (!metrics_object && compact->has_learn_best_error) metrics_object = parse_shallow(text);
   }
   fingerprints.feed(bytes.substr(position), true);
 
