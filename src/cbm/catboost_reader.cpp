@@ -248,11 +248,12 @@ const JsonValue* at_path(const JsonValue* value, std::initializer_list<std::stri
 }
 
 // The first source holding a value of the wanted type; sources of another type are skipped.
+// "-0" reads as the integer 0, which the library keeps as a signed zero: it still qualifies.
 std::optional<std::uint64_t> first_unsigned(std::initializer_list<const JsonValue*> sources) {
   for (const JsonValue* source : sources) {
-    if (source != nullptr && source->is_number_unsigned()) {
-      return source->get<std::uint64_t>();
-    }
+    if (source == nullptr) continue;
+    if (source->is_number_unsigned()) return source->get<std::uint64_t>();
+    if (source->is_number_integer() && source->get<std::int64_t>() == 0) return 0;
   }
   return std::nullopt;
 }

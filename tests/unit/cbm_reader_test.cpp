@@ -228,6 +228,7 @@ TEST(CbmReader, UnsignedIntegersOnly) {
   EXPECT_EQ(iterations("18446744073709551615", "1"), 18446744073709551615u);
   EXPECT_EQ(iterations("18446744073709551616", "0"), 0u);  // too large: a float
   EXPECT_EQ(iterations("true", "null"), std::nullopt);
+  EXPECT_EQ(iterations("-0", "7"), 0u);  // -0 reads as the integer 0
 }
 
 TEST(CbmReader, OnlyTheFirstParametersObjectCounts) {
