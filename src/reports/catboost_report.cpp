@@ -7,6 +7,7 @@
 #include <fmt/core.h>
 
 #include "python_bridge/feature_processing.hpp"
+#include "reports/inspect_common.hpp"
 #include "reports/primitives.hpp"
 #include "util/format.hpp"
 #include "util/output.hpp"
@@ -18,68 +19,21 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: orvik catboost [--deep] [--json] [--limit 20] <model.cbm> [more.cbm...]";
 
-struct Options {
-  bool deep = false;
-  bool json = false;
-  std::uint64_t limit = 20;
-  std::vector<std::string> paths;
-};
-
-Result<Options> scan_options(const std::vector<std::string>& words) {
-  Options options;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (word == "--limit") {
-      if (i + 1 >= words.size()) return fail("--limit needs a number");
-      const Result<std::uint64_t> limit = parse_u64(words[i + 1]);
-      if (!limit) return fail(fmt::format("parse --limit: {}", limit.error()));
-      options.limit = *limit;
-      ++i;
-    } else if (word == "--deep") {
-      options.deep = true;
-    } else if (word == "--json") {
-      options.json = true;
-    } else {
-      // Unknown options and empty words are paths too; reading them reports the problem.
-      options.paths.push_back(word);
-    }
-  }
-  if (options.paths.empty()) return fail(std::string(kUsage));
-  if (options.deep && options.json) return fail("--deep cannot be combined with --json yet.");
-  return options;
-}
-
 // Iterations times depth; absent when either is unknown or the product overflows.
 std::optional<std::uint64_t> split_checks_per_row(const CatBoostSummary& summary) {
   if (!summary.iterations || !summary.depth) return std::nullopt;
-  std::uint64_t product = 0;
-  if (__builtin_mul_overflow(*summary.iterations, *summary.depth, &product)) return std::nullopt;
-  return product;
+  return checked_mul(*summary.iterations, *summary.depth);
 }
 
 // Iterations times 2^depth (leaves of a full tree); absent when unknown, when the depth is 64 or
 // more, or when the product overflows.
 std::optional<std::uint64_t> max_leaf_slots(const CatBoostSummary& summary) {
   if (!summary.iterations || !summary.depth || *summary.depth >= 64) return std::nullopt;
-  std::uint64_t product = 0;
-  if (__builtin_mul_overflow(*summary.iterations, std::uint64_t{1} << *summary.depth, &product)) {
-    return std::nullopt;
-  }
-  return product;
+  return checked_mul(*summary.iterations, std::uint64_t{1} << *summary.depth);
 }
 
 std::string_view format_text(const CatBoostSummary& summary) {
   return summary.has_cbm1_magic ? "CatBoost binary model (CBM1)" : "unknown binary";
-}
-
-std::optional<std::string> count_text(std::optional<std::uint64_t> value) {
-  if (!value) return std::nullopt;
-  return fmt::format("{}", *value);
-}
-
-std::optional<std::string> fixed_text(std::optional<double> value, int decimals) {
-  if (!value) return std::nullopt;
-  return format_fixed(*value, decimals);
 }
 
 std::optional<std::string> float_text(std::optional<double> value) {
@@ -122,9 +76,9 @@ void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
   const std::optional<std::uint64_t> split_checks = split_checks_per_row(summary);
   print_line();
   print_line("Estimated Cost:");
-  print_field_row("Trees / row", count_text(summary.iterations));
-  print_field_row("Configured/max split checks / row", count_text(split_checks));
-  print_field_row("Max leaf slots", count_text(max_leaf_slots(summary)));
+  print_field_row("Trees / row", optional_count_text(summary.iterations));
+  print_field_row("Configured/max split checks / row", optional_count_text(split_checks));
+  print_field_row("Max leaf slots", optional_count_text(max_leaf_slots(summary)));
   if (split_checks) {
     print_line(fmt::format("  Why: {} trees * depth {} = {} split checks / row",
                            *summary.iterations, *summary.depth, *split_checks));
@@ -134,30 +88,22 @@ void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
   print_line("Training:");
   print_field_row("Loss", summary.loss);
   print_field_row("Eval metric", summary.eval_metric);
-  print_field_row("Learning rate", fixed_text(summary.learning_rate, 4));
-  print_field_row("Best learn RMSE", fixed_text(summary.best_learn_rmse, 6));
+  print_field_row("Learning rate", optional_fixed_text(summary.learning_rate, 4));
+  print_field_row("Best learn RMSE", optional_fixed_text(summary.best_learn_rmse, 6));
   print_field_row("Train finished", summary.train_finish_time);
 
   print_line();
   print_line("Tree Config:");
-  print_field_row("Iterations", count_text(summary.iterations));
-  print_field_row("Depth", count_text(summary.depth));
+  print_field_row("Iterations", optional_count_text(summary.iterations));
+  print_field_row("Depth", optional_count_text(summary.depth));
   print_field_row("Grow policy", summary.grow_policy);
   print_field_row("L2 leaf reg", float_text(summary.l2_leaf_reg));
   print_field_row("Bootstrap", summary.bootstrap);
 
   print_line();
   print_line("Recovered Feature Names:");
-  const std::vector<std::string>& names = summary.feature_names;
-  if (names.empty()) {
-    print_line("  none recovered from binary metadata");
-  } else {
-    print_line(fmt::format("  recovered: {}", names.size()));
-    const std::uint64_t shown = std::min<std::uint64_t>(limit, names.size());
-    for (std::uint64_t i = 0; i < shown; ++i)
-      print_line(fmt::format("  {}", names[i]));
-    if (names.size() > shown) print_line(fmt::format("  ... {} more", names.size() - shown));
-  }
+  print_name_list(summary.feature_names, limit, "recovered",
+                  "  none recovered from binary metadata");
 
   print_line();
   print_line("Note:");
@@ -242,8 +188,9 @@ JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
 }
 
 CommandResult cmd_catboost(const std::vector<std::string>& words) {
-  const Result<Options> options = scan_options(words);
+  const Result<InspectOptions> options = scan_inspect_words(words, DeepOption::Accepted, kUsage);
   if (!options) return fail(options.error());
+  if (options->deep && options->json) return fail("--deep cannot be combined with --json yet.");
   if (options->json) return print_json_reports(options->paths);
   for (std::size_t i = 0; i < options->paths.size(); ++i) {
     const std::string& path = options->paths[i];

@@ -5,26 +5,12 @@
 #include <string>
 
 #include "reports/diff.hpp"
+#include "reports/lightgbm_report.hpp"
 #include "reports/primitives.hpp"
 #include "util/output.hpp"
 
 namespace orvik {
 namespace {
-
-// Trees times configured leaves; absent without a leaf count or when the product overflows.
-std::optional<std::uint64_t> max_leaf_slots(const LightGbmSummary& summary) {
-  if (!summary.num_leaves) return std::nullopt;
-  std::uint64_t product = 0;
-  if (__builtin_mul_overflow(summary.num_trees, *summary.num_leaves, &product)) {
-    return std::nullopt;
-  }
-  return product;
-}
-
-std::optional<std::string> max_depth_text(const LightGbmSummary& summary) {
-  if (!summary.max_depth) return std::nullopt;
-  return depth_text(*summary.max_depth);
-}
 
 CommandResult print_lightgbm_json(const LightGbmSummary& old_summary,
                                   const LightGbmSummary& new_summary) {
@@ -48,8 +34,8 @@ CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSu
   print_count_change_row("Trees", old_summary.num_trees, new_summary.num_trees);
   print_optional_count_change_row("Configured leaves / tree", old_summary.num_leaves,
                                   new_summary.num_leaves);
-  print_optional_count_change_row("Max leaf slots", max_leaf_slots(old_summary),
-                                  max_leaf_slots(new_summary));
+  print_optional_count_change_row("Max leaf slots", lightgbm_max_leaf_slots(old_summary),
+                                  lightgbm_max_leaf_slots(new_summary));
   print_optional_count_change_row("Classes", old_summary.num_class, new_summary.num_class);
   print_optional_count_change_row("Features", old_summary.num_features, new_summary.num_features);
 
@@ -73,7 +59,8 @@ CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSu
   print_float_change_row("Learning rate", old_summary.learning_rate, new_summary.learning_rate);
   print_optional_count_change_row("Configured iterations", old_summary.num_iterations,
                                   new_summary.num_iterations);
-  print_text_change_row("Max depth", max_depth_text(old_summary), max_depth_text(new_summary));
+  print_text_change_row("Max depth", lightgbm_max_depth_text(old_summary),
+                        lightgbm_max_depth_text(new_summary));
 
   print_line();
   print_line("Features:");

@@ -6,6 +6,7 @@
 #include <fmt/core.h>
 
 #include "pt/pytorch_reader.hpp"
+#include "reports/inspect_common.hpp"
 #include "reports/primitives.hpp"
 #include "util/format.hpp"
 #include "util/output.hpp"
@@ -16,35 +17,6 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvik pytorch [--json] [--limit 20] <model.pt|model.pth> [more...]";
-
-struct Options {
-  bool json = false;
-  std::uint64_t limit = 20;
-  std::vector<std::string> paths;
-};
-
-Result<Options> scan_options(const std::vector<std::string>& words) {
-  Options options;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (word == "--json") {
-      options.json = true;
-    } else if (word == "--deep") {
-      // Refused the moment it is met, before any later word or any file.
-      return fail("--deep inspection is currently only supported for CatBoost artifacts.");
-    } else if (word == "--limit") {
-      if (i + 1 >= words.size()) return fail("--limit needs a number");
-      auto limit = parse_u64(words[i + 1]);
-      if (!limit) return fail(fmt::format("parse --limit: {}", limit.error()));
-      options.limit = *limit;
-      ++i;
-    } else {
-      options.paths.push_back(word);
-    }
-  }
-  if (options.paths.empty()) return fail(std::string(kUsage));
-  return options;
-}
 
 void print_report(const PyTorchSummary& s, std::uint64_t limit) {
   print_line("PyTorch Model Summary");
@@ -80,16 +52,7 @@ void print_report(const PyTorchSummary& s, std::uint64_t limit) {
 
   print_line();
   print_line("Recovered Parameter Names:");
-  if (s.param_names.empty()) {
-    print_line("  none recovered from the pickle");
-    return;
-  }
-  print_line(fmt::format("  found: {}", s.param_names.size()));
-  const std::uint64_t count = s.param_names.size();
-  const std::uint64_t shown = limit < count ? limit : count;
-  for (std::uint64_t i = 0; i < shown; ++i)
-    print_line(fmt::format("  {}", s.param_names[i]));
-  if (count > shown) print_line(fmt::format("  ... {} more", count - shown));
+  print_name_list(s.param_names, limit, "found", "  none recovered from the pickle");
 }
 
 CommandResult print_json_records(const std::vector<std::string>& paths) {
@@ -110,7 +73,7 @@ CommandResult print_json_records(const std::vector<std::string>& paths) {
 }  // namespace
 
 CommandResult cmd_pytorch(const std::vector<std::string>& words) {
-  auto options = scan_options(words);
+  auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
   if (!options) return fail(std::move(options.error()));
   if (options->json) return print_json_records(options->paths);
   bool first = true;
