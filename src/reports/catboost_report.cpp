@@ -53,7 +53,8 @@ JsonValue text_json(const std::optional<std::string>& value) {
   return value ? JsonValue(*value) : JsonValue(nullptr);
 }
 
-void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
+void print_report(const CatBoostSummary& summary, const std::string& path,
+                  const InspectOptions& options) {
   print_line("CatBoost Model Summary");
   print_line("----------------------");
   print_line(fmt::format("Model: {}", summary.path));
@@ -102,7 +103,7 @@ void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
 
   print_line();
   print_line("Recovered Feature Names:");
-  print_name_list(summary.feature_names, limit, "recovered",
+  print_name_list(summary.feature_names, options.limit, "recovered",
                   "  none recovered from binary metadata");
 
   print_line();
@@ -110,17 +111,19 @@ void print_report(const CatBoostSummary& summary, std::uint64_t limit) {
   print_line("  This inspects embedded CatBoost metadata without executing the model.");
   print_line("  Feature names are recovered best-effort from CBM strings.");
   print_line("  Feature importance and exact tree structure need CatBoost's native tooling.");
+
+  if (options.deep) {
+    print_line();
+    print_feature_processing(path, summary.feature_names);
+  }
 }
 
-CommandResult print_json_reports(const std::vector<std::string>& paths) {
+CommandResult print_inspect_documents(const std::vector<CatBoostSummary>& summaries) {
+  if (summaries.size() == 1) return print_json(catboost_inspect_json(summaries.front()));
   std::vector<JsonValue> reports;
-  reports.reserve(paths.size());
-  for (const std::string& path : paths) {
-    Result<CatBoostSummary> summary = read_catboost(path);
-    if (!summary) return fail(std::move(summary.error()));
-    reports.push_back(catboost_inspect_json(*summary));
-  }
-  if (reports.size() == 1) return print_json(reports.front());
+  reports.reserve(summaries.size());
+  for (const CatBoostSummary& summary : summaries)
+    reports.push_back(catboost_inspect_json(summary));
   return print_json(reports);
 }
 
@@ -191,19 +194,8 @@ CommandResult cmd_catboost(const std::vector<std::string>& words) {
   const Result<InspectOptions> options = scan_inspect_words(words, DeepOption::Accepted, kUsage);
   if (!options) return fail(options.error());
   if (options->deep && options->json) return fail("--deep cannot be combined with --json yet.");
-  if (options->json) return print_json_reports(options->paths);
-  for (std::size_t i = 0; i < options->paths.size(); ++i) {
-    const std::string& path = options->paths[i];
-    if (i > 0) print_line();
-    const Result<CatBoostSummary> summary = read_catboost(path);
-    if (!summary) return fail(summary.error());
-    print_report(*summary, options->limit);
-    if (options->deep) {
-      print_line();
-      print_feature_processing(path, summary->feature_names);
-    }
-  }
-  return {};
+  return run_inspect<CatBoostSummary>(*options, read_catboost, print_inspect_documents,
+                                      print_report);
 }
 
 }  // namespace orvik

@@ -33,7 +33,7 @@ std::optional<std::string> lightgbm_max_depth_text(const LightGbmSummary& summar
 
 namespace {
 
-void print_report(const LightGbmSummary& s, std::uint64_t limit) {
+void print_report(const LightGbmSummary& s, const std::string&, const InspectOptions& options) {
   print_line("LightGBM Model Summary");
   print_line("----------------------");
   print_line(fmt::format("Model: {}", s.path));
@@ -74,17 +74,10 @@ void print_report(const LightGbmSummary& s, std::uint64_t limit) {
 
   print_line();
   print_line("Feature Names:");
-  print_name_list(s.feature_names, limit, "found", "  none found in model header");
+  print_name_list(s.feature_names, options.limit, "found", "  none found in model header");
 }
 
-CommandResult print_json_records(const std::vector<std::string>& paths) {
-  std::vector<LightGbmSummary> summaries;
-  summaries.reserve(paths.size());
-  for (const auto& path : paths) {
-    auto summary = read_lightgbm(path);
-    if (!summary) return fail(std::move(summary.error()));
-    summaries.push_back(std::move(*summary));
-  }
+CommandResult print_records(const std::vector<LightGbmSummary>& summaries) {
   auto text = summaries.size() == 1 ? serialize_lightgbm_summary(summaries.front())
                                     : serialize_lightgbm_summaries(summaries);
   if (!text) return fail(fmt::format("serialize JSON: {}", text.error()));
@@ -95,18 +88,9 @@ CommandResult print_json_records(const std::vector<std::string>& paths) {
 }  // namespace
 
 CommandResult cmd_lightgbm(const std::vector<std::string>& words) {
-  auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
-  if (!options) return fail(std::move(options.error()));
-  if (options->json) return print_json_records(options->paths);
-  bool first = true;
-  for (const auto& path : options->paths) {
-    if (!first) print_line();
-    first = false;
-    auto summary = read_lightgbm(path);
-    if (!summary) return fail(std::move(summary.error()));
-    print_report(*summary, options->limit);
-  }
-  return {};
+  const auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
+  if (!options) return fail(options.error());
+  return run_inspect<LightGbmSummary>(*options, read_lightgbm, print_records, print_report);
 }
 
 }  // namespace orvik

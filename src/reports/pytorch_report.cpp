@@ -18,7 +18,7 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: orvik pytorch [--json] [--limit 20] <model.pt|model.pth> [more...]";
 
-void print_report(const PyTorchSummary& s, std::uint64_t limit) {
+void print_report(const PyTorchSummary& s, const std::string&, const InspectOptions& options) {
   print_line("PyTorch Model Summary");
   print_line("---------------------");
   print_line(fmt::format("Model: {}", s.path));
@@ -52,17 +52,10 @@ void print_report(const PyTorchSummary& s, std::uint64_t limit) {
 
   print_line();
   print_line("Recovered Parameter Names:");
-  print_name_list(s.param_names, limit, "found", "  none recovered from the pickle");
+  print_name_list(s.param_names, options.limit, "found", "  none recovered from the pickle");
 }
 
-CommandResult print_json_records(const std::vector<std::string>& paths) {
-  std::vector<PyTorchSummary> summaries;
-  summaries.reserve(paths.size());
-  for (const auto& path : paths) {
-    auto summary = read_pytorch(path);
-    if (!summary) return fail(std::move(summary.error()));
-    summaries.push_back(std::move(*summary));
-  }
+CommandResult print_records(const std::vector<PyTorchSummary>& summaries) {
   auto text = summaries.size() == 1 ? serialize_pytorch_summary(summaries.front())
                                     : serialize_pytorch_summaries(summaries);
   if (!text) return fail(fmt::format("serialize JSON: {}", text.error()));
@@ -73,18 +66,9 @@ CommandResult print_json_records(const std::vector<std::string>& paths) {
 }  // namespace
 
 CommandResult cmd_pytorch(const std::vector<std::string>& words) {
-  auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
-  if (!options) return fail(std::move(options.error()));
-  if (options->json) return print_json_records(options->paths);
-  bool first = true;
-  for (const auto& path : options->paths) {
-    if (!first) print_line();
-    first = false;
-    auto summary = read_pytorch(path);
-    if (!summary) return fail(std::move(summary.error()));
-    print_report(*summary, options->limit);
-  }
-  return {};
+  const auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
+  if (!options) return fail(options.error());
+  return run_inspect<PyTorchSummary>(*options, read_pytorch, print_records, print_report);
 }
 
 }  // namespace orvik
