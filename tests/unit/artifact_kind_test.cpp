@@ -255,5 +255,18 @@ TEST(DisplayName, NoLastComponentKeepsThePath) {
   EXPECT_EQ(display_name("//"), "//");
 }
 
+TEST(DisplayName, DotComponentsAfterTheFirstDoNotCount) {
+  // "." after the first component is dropped; a leading "." is the current directory, and "/." is
+  // the root alone.
+  EXPECT_EQ(display_name("a/b/./."), "b");
+  EXPECT_EQ(display_name("dir/.//./"), "dir");
+  EXPECT_EQ(display_name("./."), "./.");
+  EXPECT_EQ(display_name("/."), "/.");
+  EXPECT_EQ(display_name("a/./b/.."), "a/./b/..");
+  EXPECT_EQ(display_name("a/.b/"), ".b");
+  EXPECT_EQ(detect_artifact_kind("no/such/model.CBM/./"), ArtifactKind::CatBoost);
+  EXPECT_EQ(detect_artifact_kind("no/such/model.cbm/../x.json/."), ArtifactKind::TensorPlan);
+}
+
 }  // namespace
 }  // namespace orvik
