@@ -236,6 +236,46 @@ TEST(PtReader, LastPickleAndVersionWin) {
   EXPECT_EQ(s.torch_version, "2");
 }
 
+// Only the last pickle is kept, but every earlier data.pkl entry is still located and its data
+// range checked where the walk meets it, so a damaged earlier entry fails the read.
+TEST(PtReader, SupersededPickleEntriesStillFail) {
+  ScratchDir dir;
+  const std::vector<ZipItem> items = {
+      {"a/data.pkl", make_pickle({"first.weight"})},
+      {"a/data/0", "abcd"},
+      {"b/data.pkl", make_pickle({"second.weight"})},
+  };
+  const auto base = build_zip(items);
+  const std::size_t first = base.central_offsets[0];
+  auto forged = [&](std::size_t at, std::uint32_t value) {
+    std::string bytes = base.bytes;
+    set_u32(bytes, at, value);
+    return read_pytorch(dir.write("f.pt", bytes));
+  };
+  EXPECT_EQ(forged(first + 42, 1).error(), "bad local header");
+  EXPECT_EQ(forged(first + 42, 0x7FFFFFFF).error(), "read: failed to fill whole buffer");
+  EXPECT_EQ(forged(first + 24, 0x7FFFFFFF).error(), "read: failed to fill whole buffer");
+  // The earlier entry is checked before the storage after it: its error comes first.
+  std::string both = base.bytes;
+  set_u32(both, first + 42, 1);
+  set_u32(both, base.central_offsets[1] + 24, 0x7FFFFFFF);
+  EXPECT_EQ(read_error(dir.write("both.pt", both)), "bad local header");
+  // An earlier empty or oversized-but-inside-the-file entry is harmless once a later one wins.
+  auto grown = forged(first + 24, 10);
+  ASSERT_TRUE(grown.has_value()) << grown.error();
+  EXPECT_EQ(grown->param_names, (std::vector<std::string>{"second.weight"}));
+  // The last entry's range is checked too, before the storage after it is sampled.
+  const std::vector<ZipItem> last_bad_items = {
+      {"a/data.pkl", make_pickle({"first.weight"})},
+      {"b/data.pkl", make_pickle({"second.weight"})},
+      {"a/data/0", "abcd"},
+  };
+  auto last_bad = build_zip(last_bad_items);
+  set_u32(last_bad.bytes, last_bad.central_offsets[1] + 24, 0x7FFFFFFF);
+  set_u32(last_bad.bytes, last_bad.central_offsets[2] + 42, 1);
+  EXPECT_EQ(read_error(dir.write("last.pt", last_bad.bytes)), "read: failed to fill whole buffer");
+}
+
 TEST(PtReader, VersionEntryIsTrimmedAndCapped) {
   ScratchDir dir;
   auto version_of = [&](const std::string& content) {
