@@ -6,6 +6,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -447,6 +448,24 @@ TEST(LightGbmReader, RecordJsonKeepsFieldOrder) {
   "feature_names": []
 })";
   EXPECT_EQ(*text, expected);
+}
+
+// The parsed learning rate as the record JSON writes it: shortest digits, plain decimal with a
+// fraction digit in [1e-5, 1e16), exponent form outside; forms the float grammar refuses are null.
+TEST(LightGbmReader, RecordJsonLearningRateForms) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1e3", "1000.0"},      {"+.5e-0", "0.5"}, {"-0", "-0.0"},       {"1e-5", "0.00001"},
+      {"9.99e-6", "9.99e-6"}, {"1e16", "1e16"},  {"1.5e17", "1.5e17"}, {"5.", "5.0"},
+      {"0x10", "null"},       {".e5", "null"},   {"1e", "null"},       {"1_0", "null"},
+      {"1e400", "null"},      {"nan", "null"}};
+  for (const auto& [literal, json] : cases) {
+    const LightGbmSummary s = read_text(std::string("tree\nmax_feature_idx=0\nparameters:\n") +
+                                        "[learning_rate: " + literal + "]\n");
+    auto text = serialize_lightgbm_summary(s);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_NE(text->find(std::string("\"learning_rate\": ") + json + ",\n"), std::string::npos)
+        << literal;
+  }
 }
 
 TEST(LightGbmReader, RecordJsonOfCorpusModel) {
