@@ -259,22 +259,31 @@ DtypeGuess guess_dominant_dtype(std::string_view pickle) {
   return guess;
 }
 
+namespace {
+
+// Both JSON forms carry the same members; the JSON type decides the key order (field order for
+// the record, ascending for the value tree).
+template <class Json>
+Json summary_json(const PyTorchSummary& summary) {
+  Json json = Json::object();
+  json["path"] = summary.path;
+  json["bytes"] = summary.bytes;
+  json["is_zip"] = summary.is_zip;
+  json["tensor_count"] = summary.tensor_count;
+  json["total_parameter_bytes"] = summary.total_parameter_bytes;
+  json["estimated_parameter_count"] = summary.estimated_parameter_count;
+  json["dominant_dtype"] = summary.dominant_dtype ? Json(*summary.dominant_dtype) : Json(nullptr);
+  json["param_names"] = summary.param_names;
+  json["torch_version"] = summary.torch_version ? Json(*summary.torch_version) : Json(nullptr);
+  json["file_fingerprint"] = summary.file_fingerprint;
+  json["learned_state_fingerprint"] = summary.learned_state_fingerprint;
+  return json;
+}
+
+}  // namespace
+
 OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary) {
-  OrderedJson record = OrderedJson::object();
-  record["path"] = summary.path;
-  record["bytes"] = summary.bytes;
-  record["is_zip"] = summary.is_zip;
-  record["tensor_count"] = summary.tensor_count;
-  record["total_parameter_bytes"] = summary.total_parameter_bytes;
-  record["estimated_parameter_count"] = summary.estimated_parameter_count;
-  record["dominant_dtype"] =
-      summary.dominant_dtype ? OrderedJson(*summary.dominant_dtype) : OrderedJson(nullptr);
-  record["param_names"] = summary.param_names;
-  record["torch_version"] =
-      summary.torch_version ? OrderedJson(*summary.torch_version) : OrderedJson(nullptr);
-  record["file_fingerprint"] = summary.file_fingerprint;
-  record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
-  return record;
+  return summary_json<OrderedJson>(summary);
 }
 
 Result<std::string> serialize_pytorch_summary(const PyTorchSummary& summary) {
@@ -290,21 +299,7 @@ Result<std::string> serialize_pytorch_summaries(const std::vector<PyTorchSummary
 }
 
 JsonValue pytorch_summary_to_value(const PyTorchSummary& summary) {
-  JsonValue value = JsonValue::object();
-  value["path"] = summary.path;
-  value["bytes"] = summary.bytes;
-  value["is_zip"] = summary.is_zip;
-  value["tensor_count"] = summary.tensor_count;
-  value["total_parameter_bytes"] = summary.total_parameter_bytes;
-  value["estimated_parameter_count"] = summary.estimated_parameter_count;
-  value["dominant_dtype"] =
-      summary.dominant_dtype ? JsonValue(*summary.dominant_dtype) : JsonValue(nullptr);
-  value["param_names"] = summary.param_names;
-  value["torch_version"] =
-      summary.torch_version ? JsonValue(*summary.torch_version) : JsonValue(nullptr);
-  value["file_fingerprint"] = summary.file_fingerprint;
-  value["learned_state_fingerprint"] = summary.learned_state_fingerprint;
-  return value;
+  return summary_json<JsonValue>(summary);
 }
 
 }  // namespace orvik
