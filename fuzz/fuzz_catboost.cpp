@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/unit/cbm_literal_scan.hpp"
 #include "artifact_kind/artifact_kind.hpp"
 #include "cbm/brace_scan.hpp"
 #include "cbm/catboost_reader.hpp"
@@ -18,47 +19,12 @@
 
 namespace {
 
-std::optional<std::size_t> literal_walk(std::string_view bytes, std::size_t i) {
-  std::size_t depth = 0;
-  bool in_string = false;
-  bool escape = false;
-  for (std::size_t k = i; k < bytes.size(); ++k) {
-    const char c = bytes[k];
-    if (!in_string) {
-      if (c == '"') in_string = true;
-      if (c == '{') ++depth;
-      if (c == '}') {
-        if (depth < 2) return k;
-        --depth;
-      }
-    } else if (escape) {
-      escape = false;
-    } else if (c == '"') {
-      in_string = false;
-    } else if (c == '\\') {
-      escape = true;
-    }
-  }
-  return std::nullopt;
-}
-
 void check_scan(std::string_view bytes) {
-  std::vector<orvik::BraceSpan> expected;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::optional<std::size_t> close =
-        bytes[i] == '{' ? literal_walk(bytes, i) : std::nullopt;
-    if (!close) {
-      ++i;
-      continue;
-    }
-    expected.push_back({i, *close + 1});
-    i = *close + 1;
-  }
+  const auto expected = orvik::testing_reference::literal_spans(bytes);
   const std::vector<orvik::BraceSpan> found = orvik::find_brace_spans(bytes);
   if (found.size() != expected.size()) std::abort();
   for (std::size_t s = 0; s < found.size(); ++s) {
-    if (found[s].start != expected[s].start || found[s].end != expected[s].end) std::abort();
+    if (found[s].start != expected[s].first || found[s].end != expected[s].second) std::abort();
   }
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "cbm/brace_scan.hpp"
+#include "cbm_literal_scan.hpp"
 
 namespace orvik {
 namespace {
@@ -24,50 +25,8 @@ std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The scan exactly as the format's readers describe it: from every position, walk; an unclosed
-// walk moves the scan one byte on, a closed one moves it past the closing brace. Quadratic.
-std::optional<std::size_t> literal_walk(std::string_view bytes, std::size_t i) {
-  int depth = 0;
-  bool in_string = false;
-  bool escape = false;
-  for (std::size_t k = i; k < bytes.size(); ++k) {
-    const char c = bytes[k];
-    if (!in_string) {
-      if (c == '"') in_string = true;
-      if (c == '{') ++depth;
-      if (c == '}') {
-        if (depth < 2) return k;
-        --depth;
-      }
-    } else if (escape) {
-      escape = false;
-    } else if (c == '"') {
-      in_string = false;
-    } else if (c == '\\') {
-      escape = true;
-    }
-  }
-  return std::nullopt;
-}
-
-std::vector<std::pair<std::size_t, std::size_t>> literal_spans(std::string_view bytes) {
-  std::vector<std::pair<std::size_t, std::size_t>> spans;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    if (bytes[i] != '{') {
-      ++i;
-      continue;
-    }
-    const std::optional<std::size_t> k = literal_walk(bytes, i);
-    if (!k) {
-      ++i;
-      continue;
-    }
-    spans.emplace_back(i, *k + 1);
-    i = *k + 1;
-  }
-  return spans;
-}
+using testing_reference::literal_spans;
+using testing_reference::literal_walk;
 
 std::vector<std::pair<std::size_t, std::size_t>> fast_spans(std::string_view bytes) {
   std::vector<std::pair<std::size_t, std::size_t>> spans;

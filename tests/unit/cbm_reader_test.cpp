@@ -15,6 +15,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "cbm/catboost_reader.hpp"
+#include "cbm_literal_scan.hpp"
 #include "util/json.hpp"
 #include "util/text.hpp"
 
@@ -462,7 +463,7 @@ TEST(CbmReader, ConfigEquality) {
   EXPECT_FALSE(catboost_config_equal(a, c));
 }
 
-// The reader's rules spelled out the slow way: a walk from every position, each span parsed by
+// The reader's rules spelled out the slow way: the literal scan, each span parsed by
 // the JSON library, the printable runs from extract_printable_runs.
 struct Literal {
   std::optional<Fingerprint> metadata;
@@ -472,47 +473,15 @@ struct Literal {
 Literal literal_reading(std::string_view bytes) {
   Literal out;
   std::vector<std::string> texts;
-  std::size_t i = 0;
   std::size_t kept_from = 0;
-  while (i < bytes.size()) {
-    if (bytes[i] != '{') {
-      ++i;
-      continue;
+  for (const auto& [start, end] : testing_reference::literal_spans(bytes)) {
+    const std::string_view span = bytes.substr(start, end - start);
+    if (!is_valid_utf8(span)) continue;
+    if (const auto value = parse_json(span)) {
+      texts.push_back(*write_json(*value, JsonStyle::Compact));
+      out.learned = fnv1a64(out.learned, bytes.substr(kept_from, start - kept_from));
+      kept_from = end;
     }
-    int depth = 0;
-    bool in_string = false;
-    bool escape = false;
-    std::optional<std::size_t> close;
-    for (std::size_t k = i; k < bytes.size() && !close; ++k) {
-      const char c = bytes[k];
-      if (!in_string) {
-        if (c == '"') in_string = true;
-        if (c == '{') ++depth;
-        if (c == '}') {
-          if (depth < 2) close = k;
-          --depth;
-        }
-      } else if (escape) {
-        escape = false;
-      } else if (c == '"') {
-        in_string = false;
-      } else if (c == '\\') {
-        escape = true;
-      }
-    }
-    if (!close) {
-      ++i;
-      continue;
-    }
-    const std::string_view span = bytes.substr(i, *close + 1 - i);
-    if (is_valid_utf8(span)) {
-      if (const auto value = parse_json(span)) {
-        texts.push_back(*write_json(*value, JsonStyle::Compact));
-        out.learned = fnv1a64(out.learned, bytes.substr(kept_from, i - kept_from));
-        kept_from = *close + 1;
-      }
-    }
-    i = *close + 1;
   }
   out.learned = fnv1a64(out.learned, bytes.substr(kept_from));
   if (!texts.empty()) {
