@@ -16,7 +16,8 @@ std::string_view last_component(std::string_view path) {
   // Trailing separators and "." components do not count, as in "dir/model.cbm/" or "dir/a/.".
   std::string_view p = path;
   for (;;) {
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    while (p.size() > 1 && p.back() == '/')
+      p.remove_suffix(1);
     if (p.size() >= 2 && p.substr(p.size() - 2) == "/.") {
       p.remove_suffix(1);
       continue;
@@ -127,7 +128,8 @@ Fingerprint fnv1a64(Fingerprint state, std::string_view bytes) {
 
 Fingerprint fnv1a64_u64(Fingerprint state, std::uint64_t value) {
   char le[8];
-  for (int i = 0; i < 8; ++i) le[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+  for (int i = 0; i < 8; ++i)
+    le[i] = static_cast<char>((value >> (8 * i)) & 0xff);
   return fnv1a64(state, std::string_view(le, 8));
 }
 

@@ -30,20 +30,13 @@ struct Command {
 
 // Exact, case-sensitive match of the whole command word.
 constexpr std::array kCommands = {
-    Command{"-h", print_usage},
-    Command{"pt", cmd_pytorch},
-    Command{"cbm", cmd_catboost},
-    Command{"help", print_usage},
-    Command{"diff", cmd_diff},
-    Command{"tour", cmd_tour},
-    Command{"lgbm", cmd_lightgbm},
-    Command{"--help", print_usage},
-    Command{"doctor", cmd_doctor},
-    Command{"inspect", cmd_inspect},
-    Command{"explain", cmd_explain},
-    Command{"pytorch", cmd_pytorch},
-    Command{"convert", cmd_convert},
-    Command{"catboost", cmd_catboost},
+    Command{"-h", print_usage},        Command{"pt", cmd_pytorch},
+    Command{"cbm", cmd_catboost},      Command{"help", print_usage},
+    Command{"diff", cmd_diff},         Command{"tour", cmd_tour},
+    Command{"lgbm", cmd_lightgbm},     Command{"--help", print_usage},
+    Command{"doctor", cmd_doctor},     Command{"inspect", cmd_inspect},
+    Command{"explain", cmd_explain},   Command{"pytorch", cmd_pytorch},
+    Command{"convert", cmd_convert},   Command{"catboost", cmd_catboost},
     Command{"lightgbm", cmd_lightgbm},
 };
 
@@ -210,8 +203,8 @@ CommandResult cmd_explain(const Words& words) {
   const std::string* positional = nullptr;
   for (const auto& w : words) {
     // Focus, quiz and step options shape the topic lessons only.
-    if (w == "--shapes" || w == "--memory" || w == "--math" || w == "--compare" ||
-        w == "--quiz" || w == "--step") {
+    if (w == "--shapes" || w == "--memory" || w == "--math" || w == "--compare" || w == "--quiz" ||
+        w == "--step") {
       continue;
     }
     if (positional != nullptr) return fail(fmt::format("unexpected argument `{}`", w));

@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (!orvik::is_valid_utf8(arg)) {
-      result = orvik::fail(fmt::format("argument {} is not valid UTF-8: `{}`", i,
-                                       orvik::decode_utf8_lossy(arg)));
+      result = orvik::fail(
+          fmt::format("argument {} is not valid UTF-8: `{}`", i, orvik::decode_utf8_lossy(arg)));
       break;
     }
     args.push_back(std::move(arg));
