@@ -141,23 +141,7 @@ TEST(CbmBraceScan, MutatedRealModels) {
     const std::string head = model.substr(0, std::min<std::size_t>(model.size(), 13000));
     for (int round = 0; round < 25; ++round) {
       std::string mutated = head;
-      const int edits = std::uniform_int_distribution<int>(1, 6)(rng);
-      for (int e = 0; e < edits; ++e) {
-        const std::size_t at =
-            std::uniform_int_distribution<std::size_t>(0, mutated.size() - 1)(rng);
-        const char c = "{}\"\\"[std::uniform_int_distribution<int>(0, 3)(rng)];
-        switch (std::uniform_int_distribution<int>(0, 2)(rng)) {
-          case 0:
-            mutated.insert(mutated.begin() + static_cast<std::ptrdiff_t>(at), c);
-            break;
-          case 1:
-            mutated[at] = c;
-            break;
-          default:
-            mutated.erase(at, 1);
-            break;
-        }
-      }
+      testing_reference::mutate_bytes(mutated, rng, "{}\"\\", 6);
       expect_same_as_literal(mutated);
     }
   }

@@ -534,23 +534,9 @@ TEST(CbmReader, MutatedModels) {
   const std::string model = slurp(kData + "shallow_trees.cbm");
   for (int round = 0; round < 150; ++round) {
     std::string mutated = model;
-    const int edits = std::uniform_int_distribution<int>(1, 8)(rng);
-    for (int e = 0; e < edits; ++e) {
-      const std::size_t at = std::uniform_int_distribution<std::size_t>(
-          4, std::min<std::size_t>(13000, mutated.size() - 1))(rng);
-      const char c = "{}\"\\:,[]0\xff"[std::uniform_int_distribution<int>(0, 10)(rng)];
-      switch (std::uniform_int_distribution<int>(0, 2)(rng)) {
-        case 0:
-          mutated.insert(mutated.begin() + static_cast<std::ptrdiff_t>(at), c);
-          break;
-        case 1:
-          mutated[at] = c;
-          break;
-        default:
-          mutated.erase(at, 1);
-          break;
-      }
-    }
+    // The alphabet includes the terminating NUL byte.
+    testing_reference::mutate_bytes(mutated, rng, std::string_view("{}\"\\:,[]0\xff", 11), 8, 4,
+                                    13000);
     expect_like_literal(mutated);
   }
 }
