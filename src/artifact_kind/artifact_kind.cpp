@@ -118,12 +118,21 @@ bool looks_like_lightgbm(std::string_view bytes) {
 }
 
 Fingerprint fnv1a64(Fingerprint state, std::string_view bytes) {
-  constexpr Fingerprint kPrime = 0x100000001b3ULL;
-  for (const char c : bytes) {
-    state ^= static_cast<unsigned char>(c);
-    state *= kPrime;
-  }
+  for (const char c : bytes)
+    state = fnv1a64_step(state, static_cast<unsigned char>(c));
   return state;
+}
+
+void fnv1a64_pair(Fingerprint& first, Fingerprint& second, std::string_view bytes) {
+  Fingerprint a = first;
+  Fingerprint b = second;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    a = fnv1a64_step(a, byte);
+    b = fnv1a64_step(b, byte);
+  }
+  first = a;
+  second = b;
 }
 
 Fingerprint fnv1a64_u64(Fingerprint state, std::uint64_t value) {

@@ -23,7 +23,6 @@ namespace orvik {
 namespace {
 
 constexpr std::string_view kMagic = "CBM1";
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
 // Key names of the format itself, which look like feature names but never are.
 constexpr std::array<std::string_view, 22> kStopList = {
@@ -173,15 +172,7 @@ struct Fingerprints {
       file = fnv1a64(file, range);
       return;
     }
-    Fingerprint a = file;
-    Fingerprint b = learned;
-    for (const char c : range) {
-      const auto byte = static_cast<unsigned char>(c);
-      a = (a ^ byte) * kFnvPrime;
-      b = (b ^ byte) * kFnvPrime;
-    }
-    file = a;
-    learned = b;
+    fnv1a64_pair(file, learned, range);
   }
 };
 

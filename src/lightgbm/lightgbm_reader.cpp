@@ -72,21 +72,6 @@ struct LineWalk {
   std::optional<Fingerprint> file;
 };
 
-// Feeds the same bytes into two running hashes. The two multiply chains are independent, so
-// this costs about as much as one of them: the leaf-value hash rides along with the file hash.
-void fnv1a64_pair(Fingerprint& first, Fingerprint& second, std::string_view bytes) {
-  constexpr Fingerprint kPrime = 0x100000001b3ULL;
-  Fingerprint a = first;
-  Fingerprint b = second;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    a = (a ^ byte) * kPrime;
-    b = (b ^ byte) * kPrime;
-  }
-  first = a;
-  second = b;
-}
-
 // Lines end at "\n", losing it and one "\r" before it; a final "\n" ends the last line without
 // starting an empty one. Markers match the line unchanged, in this order, the first match wins.
 // With `hash_text` the walk also hashes every byte of `text` in order (the file fingerprint when
