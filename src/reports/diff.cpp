@@ -17,25 +17,6 @@ void print_deep_note(bool deep) {
   print_line();
 }
 
-// Reads the old file first; nothing is printed unless both reads succeed.
-CommandResult diff_lightgbm_files(const std::string& old_path, const std::string& new_path,
-                                  bool json) {
-  auto old_summary = read_lightgbm(old_path);
-  if (!old_summary) return fail(std::move(old_summary.error()));
-  auto new_summary = read_lightgbm(new_path);
-  if (!new_summary) return fail(std::move(new_summary.error()));
-  return diff_lightgbm(*old_summary, *new_summary, json);
-}
-
-CommandResult diff_pytorch_files(const std::string& old_path, const std::string& new_path,
-                                 bool json) {
-  auto old_summary = read_pytorch(old_path);
-  if (!old_summary) return fail(std::move(old_summary.error()));
-  auto new_summary = read_pytorch(new_path);
-  if (!new_summary) return fail(std::move(new_summary.error()));
-  return diff_pytorch(*old_summary, *new_summary, json);
-}
-
 }  // namespace
 
 CommandResult cmd_diff(const std::vector<std::string>& words) {
@@ -67,14 +48,14 @@ CommandResult cmd_diff(const std::vector<std::string>& words) {
         return fail("diffing CatBoost artifacts is not available in this build");
       case ArtifactKind::LightGbm:
         print_deep_note(deep);
-        return diff_lightgbm_files(old_path, new_path, json);
+        return diff_files(kLightGbmDiff, old_path, new_path, json);
       case ArtifactKind::Onnx:
         print_deep_note(deep);
         // Replaced by diff_onnx(old_path, new_path, json) once that diff exists.
         return fail("diffing ONNX artifacts is not available in this build");
       case ArtifactKind::PyTorch:
         print_deep_note(deep);
-        return diff_pytorch_files(old_path, new_path, json);
+        return diff_files(kPyTorchDiff, old_path, new_path, json);
       case ArtifactKind::TensorPlan:
         return fail(
             "tensor plan diff is not supported yet. Use trace, compare, why, or validate "
@@ -95,6 +76,32 @@ void print_diff_header(std::string_view type_word, std::string_view old_name,
   print_line(fmt::format("Old: {}", old_name));
   print_line(fmt::format("New: {}", new_name));
   print_line();
+}
+
+void print_section_heading(std::string_view heading) {
+  print_line();
+  print_line(heading);
+}
+
+void print_names_section(std::string_view heading, std::string_view count_label,
+                         const std::vector<std::string>& old_names,
+                         const std::vector<std::string>& new_names) {
+  print_section_heading(heading);
+  print_count_change_row(count_label, old_names.size(), new_names.size());
+  print_feature_name_changes(old_names, new_names);
+}
+
+void print_verdict_line(bool holds, std::string_view if_true, std::string_view if_false) {
+  const std::string_view line = holds ? if_true : if_false;
+  if (!line.empty()) print_line(line);
+}
+
+JsonValue record_pair_json(std::string_view type, JsonValue old_record, JsonValue new_record) {
+  JsonValue object = JsonValue::object();
+  object["new"] = std::move(new_record);
+  object["old"] = std::move(old_record);
+  object["type"] = type;
+  return object;
 }
 
 }  // namespace orvik

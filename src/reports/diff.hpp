@@ -1,12 +1,18 @@
 #pragma once
-// The `diff` command: compares two versions of one model artifact. CatBoost and ONNX pairs go to
-// their own diffs; LightGBM and PyTorch pairs are read and rendered here.
+// The `diff` command, and the shape every diff shares: both files are read with the kind's reader
+// (the old one first; a failed read prints nothing), then one JSON value, or the text report: the
+// common header and the kind's sections. The per-kind diffs are declared at the end.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "artifact_kind/artifact_kind.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "pt/pytorch_reader.hpp"
+#include "reports/primitives.hpp"
+#include "util/json.hpp"
+#include "util/output.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -15,17 +21,87 @@ namespace orvik {
 // command word.
 CommandResult cmd_diff(const std::vector<std::string>& words);
 
-// The six lines that open every diff report: title, rule, "Type: ", "Old: ", "New: ", empty line.
-// The names are the display names the readers store, not the paths as typed.
+// The six lines that open every diff report:
+//   "Model Diff", "----------", "Type: {type_word}", "Old: {old_name}", "New: {new_name}", "".
+// The type word is "CatBoost", "LightGBM", "ONNX" or "PyTorch"; the names are the display names
+// the readers store in their summaries (`path`), not the paths as typed.
 void print_diff_header(std::string_view type_word, std::string_view old_name,
                        std::string_view new_name);
+
+// How one kind of artifact is diffed. `print_sections` prints the text report below the header,
+// starting with its first section heading; `json` builds the whole JSON document.
+template <class Summary>
+struct DiffFormat {
+  std::string_view type_word;
+  Result<Summary> (*read)(const std::string& path);
+  JsonValue (*json)(const Summary& old_summary, const Summary& new_summary);
+  void (*print_sections)(const Summary& old_summary, const Summary& new_summary);
+};
+
+// The JSON document (printed with print_json), or the header and the sections.
+template <class Summary>
+CommandResult render_diff(const DiffFormat<Summary>& format, const Summary& old_summary,
+                          const Summary& new_summary, bool json) {
+  if (json) return print_json(format.json(old_summary, new_summary));
+  print_diff_header(format.type_word, old_summary.path, new_summary.path);
+  format.print_sections(old_summary, new_summary);
+  return {};
+}
+
+// Reads the old file, then the new one, and renders them. A read error is the result, unchanged,
+// and nothing is printed; the new file is not read when the old one fails.
+template <class Summary>
+CommandResult diff_files(const DiffFormat<Summary>& format, const std::string& old_path,
+                         const std::string& new_path, bool json) {
+  Result<Summary> old_summary = format.read(old_path);
+  if (!old_summary) return fail(std::move(old_summary.error()));
+  Result<Summary> new_summary = format.read(new_path);
+  if (!new_summary) return fail(std::move(new_summary.error()));
+  return render_diff(format, *old_summary, *new_summary, json);
+}
+
+// Section pieces of the text reports.
+
+// An empty line, then the heading ("Training Config:"); the first section after the header
+// prints its heading alone.
+void print_section_heading(std::string_view heading);
+
+// "Full artifact fingerprint", "Metadata fingerprint" and "Learned-state fingerprint" change rows
+// of two summaries that carry those three fingerprints (CatBoost, LightGBM).
+template <class Summary>
+void print_fingerprint_rows(const Summary& old_summary, const Summary& new_summary) {
+  print_fingerprint_change_row("Full artifact fingerprint", old_summary.file_fingerprint,
+                               new_summary.file_fingerprint);
+  print_fingerprint_change_row("Metadata fingerprint", old_summary.metadata_fingerprint,
+                               new_summary.metadata_fingerprint);
+  print_fingerprint_change_row("Learned-state fingerprint", old_summary.learned_state_fingerprint,
+                               new_summary.learned_state_fingerprint);
+}
+
+// The names section: heading, the count change row under `count_label`, then the
+// "Feature name changes:" block.
+void print_names_section(std::string_view heading, std::string_view count_label,
+                         const std::vector<std::string>& old_names,
+                         const std::vector<std::string>& new_names);
+
+// One interpretation line: `if_true` when the test holds, else `if_false`; an empty text prints
+// nothing, for lines that appear only under their condition.
+void print_verdict_line(bool holds, std::string_view if_true, std::string_view if_false = {});
+
+// {"new": new_record, "old": old_record, "type": type}: the JSON of the diffs that carry the two
+// summary records whole.
+JsonValue record_pair_json(std::string_view type, JsonValue old_record, JsonValue new_record);
+
+// The per-kind diffs.
 
 // The LightGBM diff report, or with `json` the object {"new", "old", "type": "lightgbm"}.
 CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary,
                             bool json);
+extern const DiffFormat<LightGbmSummary> kLightGbmDiff;
 
 // The PyTorch diff report, or with `json` the object {"new", "old", "type": "pytorch"}.
 CommandResult diff_pytorch(const PyTorchSummary& old_summary, const PyTorchSummary& new_summary,
                            bool json);
+extern const DiffFormat<PyTorchSummary> kPyTorchDiff;
 
 }  // namespace orvik

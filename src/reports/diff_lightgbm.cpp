@@ -1,9 +1,5 @@
 // The LightGBM diff: structure, fingerprints, training config and feature names of two text
 // models, ending in four plain-language interpretation lines.
-#include <cstdint>
-#include <optional>
-#include <string>
-
 #include "reports/diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/primitives.hpp"
@@ -12,23 +8,14 @@
 namespace orvik {
 namespace {
 
-CommandResult print_lightgbm_json(const LightGbmSummary& old_summary,
-                                  const LightGbmSummary& new_summary) {
-  JsonValue object = JsonValue::object();
-  object["new"] = lightgbm_summary_to_value(new_summary);
-  object["old"] = lightgbm_summary_to_value(old_summary);
-  object["type"] = "lightgbm";
-  return print_json(object);
+JsonValue lightgbm_diff_json(const LightGbmSummary& old_summary,
+                             const LightGbmSummary& new_summary) {
+  return record_pair_json("lightgbm", lightgbm_summary_to_value(old_summary),
+                          lightgbm_summary_to_value(new_summary));
 }
 
-}  // namespace
-
-CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary,
-                            bool json) {
-  if (json) return print_lightgbm_json(old_summary, new_summary);
-
-  print_diff_header("LightGBM", old_summary.path, new_summary.path);
-
+void print_lightgbm_sections(const LightGbmSummary& old_summary,
+                             const LightGbmSummary& new_summary) {
   print_line("Structure:");
   print_size_change_row("File size", old_summary.bytes, new_summary.bytes);
   print_count_change_row("Trees", old_summary.num_trees, new_summary.num_trees);
@@ -39,20 +26,13 @@ CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSu
   print_optional_count_change_row("Classes", old_summary.num_class, new_summary.num_class);
   print_optional_count_change_row("Features", old_summary.num_features, new_summary.num_features);
 
-  print_line();
-  print_line("Parameter-like Internals:");
-  print_fingerprint_change_row("Full artifact fingerprint", old_summary.file_fingerprint,
-                               new_summary.file_fingerprint);
-  print_fingerprint_change_row("Metadata fingerprint", old_summary.metadata_fingerprint,
-                               new_summary.metadata_fingerprint);
-  print_fingerprint_change_row("Learned-state fingerprint", old_summary.learned_state_fingerprint,
-                               new_summary.learned_state_fingerprint);
+  print_section_heading("Parameter-like Internals:");
+  print_fingerprint_rows(old_summary, new_summary);
   print_line(
       "  Note: learned-state fingerprint hashes the leaf-value lines; a change means the trees' "
       "learned outputs differ.");
 
-  print_line();
-  print_line("Training Config:");
+  print_section_heading("Training Config:");
   print_text_change_row("Objective", old_summary.objective, new_summary.objective);
   print_text_change_row("Boosting", old_summary.boosting, new_summary.boosting);
   print_text_change_row("Metric", old_summary.metric, new_summary.metric);
@@ -62,35 +42,38 @@ CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSu
   print_text_change_row("Max depth", lightgbm_max_depth_text(old_summary),
                         lightgbm_max_depth_text(new_summary));
 
-  print_line();
-  print_line("Features:");
-  print_count_change_row("Feature names", old_summary.feature_names.size(),
-                         new_summary.feature_names.size());
-  print_feature_name_changes(old_summary.feature_names, new_summary.feature_names);
+  print_names_section("Features:", "Feature names", old_summary.feature_names,
+                      new_summary.feature_names);
 
-  print_line();
-  print_line("Interpretation:");
+  print_section_heading("Interpretation:");
   // Two absent leaf counts compare equal.
-  const bool same_structure = old_summary.num_trees == new_summary.num_trees &&
-                              old_summary.num_leaves == new_summary.num_leaves;
-  print_line(same_structure ? "  Structure is unchanged: same tree count and configured leaves."
-                            : "  Structure changed: tree count or configured leaves differ.");
-  print_line(lightgbm_config_equal(old_summary, new_summary)
-                 ? "  Training config looks unchanged (objective, boosting, learning rate, "
-                   "leaves, depth, metric)."
-                 : "  Training config changed (one of objective/boosting/learning "
-                   "rate/leaves/depth/metric differs).");
+  print_verdict_line(old_summary.num_trees == new_summary.num_trees &&
+                         old_summary.num_leaves == new_summary.num_leaves,
+                     "  Structure is unchanged: same tree count and configured leaves.",
+                     "  Structure changed: tree count or configured leaves differ.");
+  print_verdict_line(lightgbm_config_equal(old_summary, new_summary),
+                     "  Training config looks unchanged (objective, boosting, learning rate, "
+                     "leaves, depth, metric).",
+                     "  Training config changed (one of objective/boosting/learning "
+                     "rate/leaves/depth/metric differs).");
   // Position by position: a reordering counts as a change here, though the name-change block
   // (a set comparison) finds nothing added or removed.
-  print_line(old_summary.feature_names == new_summary.feature_names
-                 ? "  Feature names are unchanged."
-                 : "  Feature names changed.");
-  print_line(old_summary.learned_state_fingerprint == new_summary.learned_state_fingerprint
-                 ? "  Learned-state fingerprint is identical, so the trees' leaf values are "
-                   "unchanged."
-                 : "  Learned-state fingerprint changed, so the trees' leaf values differ (a "
-                   "real retrain).");
-  return {};
+  print_verdict_line(old_summary.feature_names == new_summary.feature_names,
+                     "  Feature names are unchanged.", "  Feature names changed.");
+  print_verdict_line(
+      old_summary.learned_state_fingerprint == new_summary.learned_state_fingerprint,
+      "  Learned-state fingerprint is identical, so the trees' leaf values are unchanged.",
+      "  Learned-state fingerprint changed, so the trees' leaf values differ (a real retrain).");
+}
+
+}  // namespace
+
+const DiffFormat<LightGbmSummary> kLightGbmDiff = {"LightGBM", read_lightgbm, lightgbm_diff_json,
+                                                   print_lightgbm_sections};
+
+CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary,
+                            bool json) {
+  return render_diff(kLightGbmDiff, old_summary, new_summary, json);
 }
 
 }  // namespace orvik
