@@ -19,19 +19,6 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: orvik catboost [--deep] [--json] [--limit 20] <model.cbm> [more.cbm...]";
 
-// Iterations times depth; absent when either is unknown or the product overflows.
-std::optional<std::uint64_t> split_checks_per_row(const CatBoostSummary& summary) {
-  if (!summary.iterations || !summary.depth) return std::nullopt;
-  return checked_mul(*summary.iterations, *summary.depth);
-}
-
-// Iterations times 2^depth (leaves of a full tree); absent when unknown, when the depth is 64 or
-// more, or when the product overflows.
-std::optional<std::uint64_t> max_leaf_slots(const CatBoostSummary& summary) {
-  if (!summary.iterations || !summary.depth || *summary.depth >= 64) return std::nullopt;
-  return checked_mul(*summary.iterations, std::uint64_t{1} << *summary.depth);
-}
-
 std::string_view format_text(const CatBoostSummary& summary) {
   return summary.has_cbm1_magic ? "CatBoost binary model (CBM1)" : "unknown binary";
 }
@@ -39,18 +26,6 @@ std::string_view format_text(const CatBoostSummary& summary) {
 std::optional<std::string> float_text(std::optional<double> value) {
   if (!value) return std::nullopt;
   return format_float(*value);
-}
-
-JsonValue count_json(std::optional<std::uint64_t> value) {
-  return value ? JsonValue(*value) : JsonValue(nullptr);
-}
-
-JsonValue number_json(std::optional<double> value) {
-  return value ? json_number_or_null(*value) : JsonValue(nullptr);
-}
-
-JsonValue text_json(const std::optional<std::string>& value) {
-  return value ? JsonValue(*value) : JsonValue(nullptr);
 }
 
 void print_report(const CatBoostSummary& summary, const std::string& path,
@@ -74,12 +49,12 @@ void print_report(const CatBoostSummary& summary, const std::string& path,
   print_line("   v");
   print_line("  Sum leaf values");
 
-  const std::optional<std::uint64_t> split_checks = split_checks_per_row(summary);
+  const std::optional<std::uint64_t> split_checks = catboost_split_checks_per_row(summary);
   print_line();
   print_line("Estimated Cost:");
   print_field_row("Trees / row", optional_count_text(summary.iterations));
   print_field_row("Configured/max split checks / row", optional_count_text(split_checks));
-  print_field_row("Max leaf slots", optional_count_text(max_leaf_slots(summary)));
+  print_field_row("Max leaf slots", optional_count_text(catboost_max_leaf_slots(summary)));
   if (split_checks) {
     print_line(fmt::format("  Why: {} trees * depth {} = {} split checks / row",
                            *summary.iterations, *summary.depth, *split_checks));
@@ -129,24 +104,35 @@ CommandResult print_inspect_documents(const std::vector<CatBoostSummary>& summar
 
 }  // namespace
 
+std::optional<std::uint64_t> catboost_split_checks_per_row(const CatBoostSummary& summary) {
+  if (!summary.iterations || !summary.depth) return std::nullopt;
+  return checked_mul(*summary.iterations, *summary.depth);
+}
+
+std::optional<std::uint64_t> catboost_max_leaf_slots(const CatBoostSummary& summary) {
+  if (!summary.iterations || !summary.depth || *summary.depth >= 64) return std::nullopt;
+  return checked_mul(*summary.iterations, std::uint64_t{1} << *summary.depth);
+}
+
 JsonValue catboost_summary_json(const CatBoostSummary& summary) {
   JsonValue out = JsonValue::object();
   out["path"] = summary.path;
   out["format"] = format_text(summary);
   out["file_size_bytes"] = summary.file_size_bytes;
-  out["trees"] = count_json(summary.iterations);
-  out["depth"] = count_json(summary.depth);
-  out["configured_max_split_checks_per_row"] = count_json(split_checks_per_row(summary));
-  out["max_leaf_slots"] = count_json(max_leaf_slots(summary));
+  out["trees"] = optional_count_json(summary.iterations);
+  out["depth"] = optional_count_json(summary.depth);
+  out["configured_max_split_checks_per_row"] =
+      optional_count_json(catboost_split_checks_per_row(summary));
+  out["max_leaf_slots"] = optional_count_json(catboost_max_leaf_slots(summary));
   out["feature_count_recovered"] = summary.feature_names.size();
-  out["loss"] = text_json(summary.loss);
-  out["eval_metric"] = text_json(summary.eval_metric);
-  out["grow_policy"] = text_json(summary.grow_policy);
-  out["bootstrap"] = text_json(summary.bootstrap);
-  out["train_finish_time"] = text_json(summary.train_finish_time);
-  out["learning_rate"] = number_json(summary.learning_rate);
-  out["l2_leaf_reg"] = number_json(summary.l2_leaf_reg);
-  out["best_learn_rmse"] = number_json(summary.best_learn_rmse);
+  out["loss"] = optional_text_json(summary.loss);
+  out["eval_metric"] = optional_text_json(summary.eval_metric);
+  out["grow_policy"] = optional_text_json(summary.grow_policy);
+  out["bootstrap"] = optional_text_json(summary.bootstrap);
+  out["train_finish_time"] = optional_text_json(summary.train_finish_time);
+  out["learning_rate"] = optional_float_json(summary.learning_rate);
+  out["l2_leaf_reg"] = optional_float_json(summary.l2_leaf_reg);
+  out["best_learn_rmse"] = optional_float_json(summary.best_learn_rmse);
   return out;
 }
 
@@ -158,24 +144,22 @@ JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
 
   JsonValue fingerprints = JsonValue::object();
   fingerprints["full_artifact"] = format_fingerprint(summary.file_fingerprint);
-  fingerprints["metadata"] = summary.metadata_fingerprint
-                                 ? JsonValue(format_fingerprint(*summary.metadata_fingerprint))
-                                 : JsonValue(nullptr);
+  fingerprints["metadata"] = optional_fingerprint_json(summary.metadata_fingerprint);
   fingerprints["learned_state"] = format_fingerprint(summary.learned_state_fingerprint);
   out["fingerprints"] = std::move(fingerprints);
 
   JsonValue training = JsonValue::object();
-  training["loss"] = text_json(summary.loss);
-  training["eval_metric"] = text_json(summary.eval_metric);
-  training["learning_rate"] = number_json(summary.learning_rate);
-  training["l2_leaf_reg"] = number_json(summary.l2_leaf_reg);
-  training["grow_policy"] = text_json(summary.grow_policy);
-  training["bootstrap"] = text_json(summary.bootstrap);
-  training["train_finish_time"] = text_json(summary.train_finish_time);
+  training["loss"] = optional_text_json(summary.loss);
+  training["eval_metric"] = optional_text_json(summary.eval_metric);
+  training["learning_rate"] = optional_float_json(summary.learning_rate);
+  training["l2_leaf_reg"] = optional_float_json(summary.l2_leaf_reg);
+  training["grow_policy"] = optional_text_json(summary.grow_policy);
+  training["bootstrap"] = optional_text_json(summary.bootstrap);
+  training["train_finish_time"] = optional_text_json(summary.train_finish_time);
   out["training_config"] = std::move(training);
 
   JsonValue metrics = JsonValue::object();
-  metrics["best_learn_rmse"] = number_json(summary.best_learn_rmse);
+  metrics["best_learn_rmse"] = optional_float_json(summary.best_learn_rmse);
   out["metrics"] = std::move(metrics);
 
   JsonValue features = JsonValue::object();

@@ -46,26 +46,6 @@ bool optional_changed(const std::optional<T>& old_value, const std::optional<T>&
   return *old_value != *new_value;
 }
 
-JsonValue optional_count_json(std::optional<std::uint64_t> value) {
-  if (!value) return JsonValue(nullptr);
-  return JsonValue(*value);
-}
-
-JsonValue optional_float_json(std::optional<double> value) {
-  if (!value) return JsonValue(nullptr);
-  return json_number_or_null(*value);
-}
-
-JsonValue optional_text_json(const std::optional<std::string>& value) {
-  if (!value) return JsonValue(nullptr);
-  return JsonValue(*value);
-}
-
-JsonValue optional_fingerprint_json(std::optional<Fingerprint> value) {
-  if (!value) return JsonValue(nullptr);
-  return JsonValue(format_fingerprint(*value));
-}
-
 // The second line of a text or fingerprint change row, in one of its five forms.
 std::string presence_comparison(const std::optional<std::string>& old_text,
                                 const std::optional<std::string>& new_text, bool equal) {
@@ -223,6 +203,26 @@ CommandResult print_json(const std::vector<JsonValue>& values) {
 
 CommandResult print_json(const OrderedJson& value) {
   return print_json_text(write_json(value));
+}
+
+JsonValue optional_count_json(std::optional<std::uint64_t> value) {
+  if (!value) return JsonValue(nullptr);
+  return JsonValue(*value);
+}
+
+JsonValue optional_float_json(std::optional<double> value) {
+  if (!value) return JsonValue(nullptr);
+  return json_number_or_null(*value);
+}
+
+JsonValue optional_text_json(const std::optional<std::string>& value) {
+  if (!value) return JsonValue(nullptr);
+  return JsonValue(*value);
+}
+
+JsonValue optional_fingerprint_json(std::optional<Fingerprint> value) {
+  if (!value) return JsonValue(nullptr);
+  return JsonValue(format_fingerprint(*value));
 }
 
 JsonValue change_json(std::uint64_t old_value, std::uint64_t new_value) {

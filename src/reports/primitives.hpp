@@ -47,6 +47,13 @@ CommandResult print_json(const std::vector<JsonValue>& values);
 // Records written in field order.
 CommandResult print_json(const OrderedJson& value);
 
+// One optional value as JSON: absent is null; a non-finite float is null; a fingerprint is its
+// "0x..." text.
+JsonValue optional_count_json(std::optional<std::uint64_t> value);
+JsonValue optional_float_json(std::optional<double> value);
+JsonValue optional_text_json(const std::optional<std::string>& value);
+JsonValue optional_fingerprint_json(std::optional<Fingerprint> value);
+
 // Change objects {"old", "new", "delta", "changed"} between two versions of an artifact.
 JsonValue change_json(std::uint64_t old_value, std::uint64_t new_value);
 JsonValue count_change_json(std::optional<std::uint64_t> old_value,
