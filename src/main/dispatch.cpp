@@ -1,22 +1,19 @@
 #include "main/dispatch.hpp"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "demo/lessons.hpp"
+#include "demo/topic_quiz.hpp"
 #include "python_bridge/python_bridge.hpp"
 #include "reports/catboost_report.hpp"
 #include "reports/diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/pytorch_report.hpp"
-#include "util/file.hpp"
 #include "util/output.hpp"
-#include "util/text.hpp"
 
 namespace orvik {
 namespace {
@@ -200,16 +197,30 @@ CommandResult cmd_inspect(const Words& words) {
 }
 
 CommandResult cmd_explain(const Words& words) {
+  LessonFocus focus = LessonFocus::All;
+  bool quiz = false;
+  bool step = false;
   const std::string* positional = nullptr;
   for (const auto& w : words) {
-    // Focus, quiz and step options shape the topic lessons only.
-    if (w == "--shapes" || w == "--memory" || w == "--math" || w == "--compare" || w == "--quiz" ||
-        w == "--step") {
-      continue;
+    if (w == "--shapes") {
+      focus = LessonFocus::Shape;
+    } else if (w == "--memory") {
+      focus = LessonFocus::Memory;
+    } else if (w == "--math") {
+      focus = LessonFocus::Math;
+    } else if (w == "--compare") {
+      focus = LessonFocus::Compare;
+    } else if (w == "--quiz") {
+      quiz = true;
+    } else if (w == "--step") {
+      step = true;
+    } else if (positional != nullptr) {
+      return fail(fmt::format("unexpected argument `{}`", w));
+    } else {
+      positional = &w;
     }
-    if (positional != nullptr) return fail(fmt::format("unexpected argument `{}`", w));
-    positional = &w;
   }
+  // Focus, quiz and step shape the topic lessons only; an artifact ignores them.
   if (positional != nullptr) {
     switch (detect_artifact_kind(*positional)) {
       case ArtifactKind::CatBoost:
@@ -226,21 +237,10 @@ CommandResult cmd_explain(const Words& words) {
         break;
     }
   }
-  return not_available("explaining topics");
-}
-
-CommandResult wait_for_enter() {
-  print_raw("next> ");
-  if (std::fflush(stdout) != 0) return fail(system_error_text(errno));
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  errno = 0;
-  const ssize_t n = ::getline(&line, &capacity, stdin);
-  const int err = errno;
-  std::string text = n > 0 ? std::string(line, static_cast<std::size_t>(n)) : std::string();
-  std::free(line);
-  if (n < 0 && err != 0 && std::ferror(stdin)) return fail(system_error_text(err));
-  if (!is_valid_utf8(text)) return fail("stream did not contain valid UTF-8");
+  const auto topic = parse_topic(positional != nullptr ? *positional : "attention");
+  if (!topic) return fail(topic.error());
+  if (auto printed = print_lesson(build_lesson(*topic, focus), step); !printed) return printed;
+  if (quiz) return run_topic_quiz(*topic);
   return {};
 }
 

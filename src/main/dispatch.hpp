@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "util/input.hpp"  // wait_for_enter, the step-mode pause
 #include "util/result.hpp"
 
 namespace orvik {
@@ -17,8 +18,5 @@ CommandResult print_usage(const Words& words);
 CommandResult cmd_tour(const Words& words);
 CommandResult cmd_inspect(const Words& words);
 CommandResult cmd_explain(const Words& words);
-
-// Prints "next> ", flushes, and reads one line of standard input (end of input returns at once).
-CommandResult wait_for_enter();
 
 }  // namespace orvik

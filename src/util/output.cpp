@@ -1,6 +1,7 @@
 #include "util/output.hpp"
 
 #include <cstdio>
+#include <string>
 
 namespace orvik {
 
@@ -12,6 +13,11 @@ void print_line(std::string_view text) {
 
 void print_raw(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void print_underlined(std::string_view title) {
+  print_line(title);
+  print_line(std::string(title.size(), '-'));
 }
 
 }  // namespace orvik

@@ -11,4 +11,7 @@ void print_line(std::string_view text = {});
 // Writes the text as it stands.
 void print_raw(std::string_view text);
 
+// Writes a title line and under it a rule of "-", one per byte of the title.
+void print_underlined(std::string_view title);
+
 }  // namespace orvik

@@ -220,6 +220,14 @@ std::vector<std::string_view> split_white_space(std::string_view text) {
   return pieces;
 }
 
+std::string strip_whitespace(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const std::string_view piece : split_white_space(text))
+    out.append(piece);
+  return out;
+}
+
 std::size_t count_code_points(std::string_view text) {
   std::size_t count = 0;
   for (const char c : text) {

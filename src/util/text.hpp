@@ -37,6 +37,10 @@ std::string_view trim_white_space(std::string_view text);
 // Splits valid UTF-8 text at runs of White_Space, dropping empty pieces.
 std::vector<std::string_view> split_white_space(std::string_view text);
 
+// A copy of the text without any White_Space character, everything else kept in order:
+// " [ 1 ,\t8 ] " gives "[1,8]". Bytes that are not UTF-8 are kept as they are.
+std::string strip_whitespace(std::string_view text);
+
 // Number of Unicode scalar values in valid UTF-8 text.
 std::size_t count_code_points(std::string_view text);
 

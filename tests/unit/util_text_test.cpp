@@ -176,6 +176,65 @@ TEST(WhiteSpace, SplitDropsEmptyPieces) {
   EXPECT_EQ(split_white_space("\xE2\x80\x80x\xE2\x80\x8A"), Pieces{"x"});
 }
 
+TEST(WhiteSpace, StripRemovesEveryKindAnywhere) {
+  EXPECT_EQ(strip_whitespace(""), "");
+  EXPECT_EQ(strip_whitespace("a b\tc\xE3\x80\x80"
+                             "d"),
+            "abcd");
+  EXPECT_EQ(strip_whitespace(" [ 1 ,\xC2\xA0"
+                             "8 ]\r\n"),
+            "[1,8]");
+  // Stray bytes, including a lone 0xA0 (not the two-byte no-break space), are content.
+  EXPECT_EQ(strip_whitespace("\xA0 \xC2 \xE3\x80"), "\xA0\xC2\xE3\x80");
+}
+
+TEST(WhiteSpace, StripKeepsExactlyTheOtherCharacters) {
+  // Random texts built from White_Space and other pieces (multi-byte, look-alikes such as U+200B
+  // and U+FEFF, stray bytes): stripping leaves the other pieces, in order.
+  const std::vector<std::string> white = {" ",
+                                          "\t",
+                                          "\n",
+                                          "\x0B",
+                                          "\x0C",
+                                          "\r",
+                                          "\xC2\x85",
+                                          "\xC2\xA0",
+                                          "\xE1\x9A\x80",
+                                          "\xE2\x80\x80",
+                                          "\xE2\x80\x8A",
+                                          "\xE2\x80\xA8",
+                                          "\xE2\x80\xA9",
+                                          "\xE2\x80\xAF",
+                                          "\xE2\x81\x9F",
+                                          "\xE3\x80\x80"};
+  const std::vector<std::string> other = {"a",
+                                          "[",
+                                          "7",
+                                          ",",
+                                          "\x1C",
+                                          "\xC3\xA9",
+                                          "\xE2\x80\x8B",
+                                          "\xEF\xBB\xBF",
+                                          "\xF0\x9F\x98\x80",
+                                          "\xE1\xA0\x8E"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    std::string expected;
+    const int pieces = static_cast<int>(rng() % 12);
+    for (int i = 0; i < pieces; ++i) {
+      if (rng() % 2 == 0) {
+        text += white[rng() % white.size()];
+      } else {
+        const std::string& piece = other[rng() % other.size()];
+        text += piece;
+        expected += piece;
+      }
+    }
+    ASSERT_EQ(strip_whitespace(text), expected) << text;
+  }
+}
+
 TEST(Padding, CountsCodePoints) {
   EXPECT_EQ(count_code_points(""), 0u);
   EXPECT_EQ(count_code_points("abc"), 3u);

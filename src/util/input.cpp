@@ -1,0 +1,43 @@
+#include "util/input.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "util/file.hpp"
+#include "util/output.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+
+CommandResult flush_output() {
+  if (std::fflush(stdout) != 0) return fail(system_error_text(errno));
+  return {};
+}
+
+Result<std::string> read_input_line() {
+  char* raw = nullptr;
+  std::size_t capacity = 0;
+  errno = 0;
+  const ssize_t n = ::getline(&raw, &capacity, stdin);
+  const int err = errno;
+  const std::unique_ptr<char, decltype(&std::free)> line(raw, &std::free);
+  // getline reports end of input and a failed read alike; the stream's error flag tells them apart.
+  if (n < 0 && std::ferror(stdin)) {
+    std::clearerr(stdin);
+    return fail(system_error_text(err != 0 ? err : EIO));
+  }
+  std::string text = n > 0 ? std::string(line.get(), static_cast<std::size_t>(n)) : std::string();
+  if (!is_valid_utf8(text)) return fail("stream did not contain valid UTF-8");
+  return text;
+}
+
+CommandResult wait_for_enter() {
+  print_raw("next> ");
+  if (auto flushed = flush_output(); !flushed) return flushed;
+  if (auto line = read_input_line(); !line) return fail(std::move(line.error()));
+  return {};
+}
+
+}  // namespace orvik

@@ -1,0 +1,23 @@
+#pragma once
+// Standard input for the interactive modes (quizzes and the step-mode pause), with the messages
+// users see when the terminal goes away: the system's error text, or
+// "stream did not contain valid UTF-8" for a line that is not text.
+#include <string>
+
+#include "util/result.hpp"
+
+namespace orvik {
+
+// Flushes standard output; the error is the system error text.
+CommandResult flush_output();
+
+// Reads one line of standard input, its line break included when there is one. End of input is
+// no error: it gives the empty text (or the last unterminated line). A failed read gives the
+// system error text; a line that is not valid UTF-8 gives "stream did not contain valid UTF-8".
+Result<std::string> read_input_line();
+
+// The step-mode pause: prints "next> ", flushes, and reads and discards one line. At the end of
+// standard input it returns at once, so a step mode with closed input runs straight through.
+CommandResult wait_for_enter();
+
+}  // namespace orvik
