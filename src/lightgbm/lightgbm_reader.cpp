@@ -73,9 +73,10 @@ struct LineWalk {
 };
 
 // Lines end at "\n", losing it and one "\r" before it; a final "\n" ends the last line without
-// starting an empty one. Markers match the line unchanged, in this order, the first match wins.
-// With `hash_text` the walk also hashes every byte of `text` in order (the file fingerprint when
-// the text is the file's own bytes), so the file is traversed once.
+// starting an empty one. A last line without "\n" keeps a trailing "\r" (a CRLF file cut one
+// byte short must not read like the whole one). Markers match the line unchanged, in this order,
+// the first match wins. With `hash_text` the walk also hashes every byte of `text` in order (the
+// file fingerprint when the text is the file's own bytes), so the file is traversed once.
 LineWalk walk_lines(std::string_view text, bool hash_text) {
   LineWalk walk;
   Fingerprint file = kFnvOffsetBasis;
@@ -90,7 +91,7 @@ LineWalk walk_lines(std::string_view text, bool hash_text) {
     const std::string_view segment(p, static_cast<std::size_t>(next - p));
     std::string_view line(p, static_cast<std::size_t>((nl != nullptr ? nl : end) - p));
     p = next;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (nl != nullptr && !line.empty() && line.back() == '\r') line.remove_suffix(1);
 
     if (line.starts_with("leaf_value=")) {
       if (hash_text) {

@@ -162,6 +162,7 @@ TEST(LightGbmReader, MinimalModel) {
 
 TEST(LightGbmReader, NumFeatures) {
   EXPECT_EQ(read_text("tree\nmax_feature_idx=-1\n").num_features, 0u);
+  EXPECT_EQ(read_text("tree\nmax_feature_idx=0\n").num_features, 1u);
   EXPECT_EQ(read_text("tree\nmax_feature_idx=+2\n").num_features, 3u);
   EXPECT_EQ(read_text("tree\nmax_feature_idx=abc\nfeature_names=a b c\n").num_features, 3u);
   EXPECT_EQ(read_text("tree\nmax_feature_idx=-1\nfeature_names=a b c\n").num_features, 0u);
@@ -337,6 +338,13 @@ TEST(LightGbmReader, FileFingerprintCoversEveryRawByte) {
   EXPECT_EQ(read_text("tree\r\nmax_feature_idx=1\r\nleaf_value=1\r\r\nleaf_value=2\rleaf_value=3\n")
                 .learned_state_fingerprint,
             fnv("leaf_value=1\rleaf_value=2\rleaf_value=3"));
+  // Without a final "\n" the last line keeps its "\r": a CRLF file cut one byte short differs.
+  EXPECT_EQ(read_text("tree\r\nmax_feature_idx=1\r\nleaf_value=1 2\r").learned_state_fingerprint,
+            fnv("leaf_value=1 2\r"));
+  const LightGbmSummary cut =
+      read_text("tree\r\nmax_feature_idx=1\r\nparameters:\r\n[learning_rate: 0.1]\r");
+  EXPECT_FALSE(cut.learning_rate.has_value());
+  EXPECT_EQ(cut.metadata_fingerprint, fnv("[learning_rate: 0.1]\r\n"));
   for (const char* name : kCorpus) {
     const std::string bytes = slurp(kData + name);
     EXPECT_EQ(read_text(bytes).file_fingerprint, fnv(bytes)) << name;
