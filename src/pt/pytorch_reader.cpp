@@ -141,7 +141,10 @@ CommandResult scan_entry(File& file, const std::string& path, std::uint64_t file
     scan.torch_version = std::string(trim_white_space(decode_utf8_lossy(*bytes)));
   } else if (is_storage_entry(entry.name)) {
     scan.tensor_count += 1;
-    scan.total_parameter_bytes += size;
+    // Only forged zip64 sizes can add up past 64 bits; a wrapped total would be a wrong count.
+    if (__builtin_add_overflow(scan.total_parameter_bytes, size, &scan.total_parameter_bytes)) {
+      return fail(fmt::format("{}: storage sizes add up past 2^64 bytes (damaged archive)", path));
+    }
     if (size > 0) {
       const std::uint64_t sample_length = std::min(size, kStorageSampleBytes);
       auto data_offset = zip_local_data_offset(file, entry.local_header_offset);

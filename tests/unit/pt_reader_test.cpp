@@ -342,16 +342,17 @@ TEST(PtReader, DominantDtype) {
 TEST(PtReader, ParameterNames) {
   using pt_test::binunicode;
   using pt_test::short_unicode;
-  const std::string pickle = short_unicode("layer1.weight") + short_unicode("fc.bias") +
-                             binunicode("bn.running_mean") + short_unicode("weight") +
-                             short_unicode("bias") + short_unicode("my-layer.weight") +
-                             short_unicode("w") + short_unicode(std::string(199, 'a') + ".") +
-                             binunicode(std::string(200, 'b') + ".") + short_unicode("fc.bias") +
-                             short_unicode("running_var") + short_unicode("plainword") +
-                             short_unicode("head.\xc3\xa9") + short_unicode("x.y");
-  EXPECT_EQ(recover_param_names(pickle),
-            (std::vector<std::string>{"layer1.weight", "fc.bias", "bn.running_mean", "weight",
-                                      "bias", std::string(199, 'a') + ".", "running_var", "x.y"}));
+  const std::string pickle =
+      short_unicode("layer1.weight") + short_unicode("fc.bias") + binunicode("bn.running_mean") +
+      short_unicode("weight") + short_unicode("bias") + short_unicode("my-layer.weight") +
+      short_unicode("w") + short_unicode("a.") + short_unicode(std::string(199, 'a') + ".") +
+      binunicode(std::string(200, 'b') + ".") + short_unicode("fc.bias") +
+      short_unicode("running_var") + short_unicode("plainword") + short_unicode("head.\xc3\xa9") +
+      short_unicode("x.y");
+  EXPECT_EQ(
+      recover_param_names(pickle),
+      (std::vector<std::string>{"layer1.weight", "fc.bias", "bn.running_mean", "weight", "bias",
+                                "a.", std::string(199, 'a') + ".", "running_var", "x.y"}));
 }
 
 TEST(PtReader, ParameterNameScanSkipsStringBodies) {
@@ -472,7 +473,7 @@ TEST(PtReader, ForgedZip64Records) {
   EXPECT_EQ(read_error(dir.write("g.pt", no_locator)), "read: failed to fill whole buffer");
 }
 
-TEST(PtReader, OverlappingStoragesAreRefused) {
+TEST(PtReader, OverlappingOrWrappingStoragesAreRefused) {
   ScratchDir dir;
   // Seventy directory entries all naming one 1 MiB storage: sampling them would hash far more
   // bytes than the file holds.
@@ -496,6 +497,21 @@ TEST(PtReader, OverlappingStoragesAreRefused) {
   set_u32(bytes, zip.directory_offset + directory.size() + 12,
           static_cast<std::uint32_t>(directory.size()));
   EXPECT_EQ(read_ok(dir.write("p.pt", bytes)).tensor_count, 3u);
+  // Two zip64 entries of 2^63 and 2^63 + 5 bytes over the same data: the total would wrap to 5.
+  directory = zip.bytes.substr(zip.directory_offset, zip.directory_size);
+  for (const std::uint64_t size : {1ull << 63, (1ull << 63) + 5}) {
+    std::string entry = storage_entry;
+    set_u32(entry, 24, 0xFFFFFFFF);
+    entry[30] = 12;
+    entry += std::string("\x01\x00\x08\x00", 4);
+    pt_test::put_u64(entry, size);
+    directory += entry;
+  }
+  bytes = zip.bytes.substr(0, zip.directory_offset) + directory + zip.bytes.substr(zip.eocd_offset);
+  set_u32(bytes, zip.directory_offset + directory.size() + 12,
+          static_cast<std::uint32_t>(directory.size()));
+  EXPECT_EQ(read_error(dir.write("w.pt", bytes)),
+            dir.path("w.pt") + ": storage sizes add up past 2^64 bytes (damaged archive)");
 }
 
 // Every prefix of every fixture ends in a summary or one of the clean errors.
