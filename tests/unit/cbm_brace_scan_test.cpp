@@ -121,6 +121,23 @@ TEST(CbmBraceScan, SparseStructureAcrossBlockBoundaries) {
   }
 }
 
+TEST(CbmBraceScan, EveryAlignmentOfBlocksAndWords) {
+  // Blocks of 16 bytes are counted back from the end, so where a block falls within the 64-bit
+  // words of closing bits depends on the length. Dense structure with a period prime to 16 keeps
+  // every block distinct; an object starts at every offset of the first words.
+  const std::string_view dense = "{\"}{\\\"}{{}\"}}";
+  for (std::size_t length = 1; length <= 200; ++length) {
+    for (std::size_t start = 0; start < std::min<std::size_t>(length, 80); ++start) {
+      std::string text(length, ' ');
+      for (std::size_t i = 0; i < length; ++i)
+        text[i] = dense[(i + start) % dense.size()];
+      text.replace(start, std::min<std::size_t>(4, length - start), "{{}}", 0,
+                   std::min<std::size_t>(4, length - start));
+      expect_same_as_literal(text);
+    }
+  }
+}
+
 TEST(CbmBraceScan, RandomBytes) {
   std::mt19937_64 rng(99);
   std::string all_bytes;
