@@ -10,6 +10,7 @@
 #include <fmt/core.h>
 
 #include "pt/zip.hpp"
+#include "util/byte_cursor.hpp"
 #include "util/file.hpp"
 #include "util/text.hpp"
 
@@ -81,7 +82,7 @@ CommandResult check_file_range(std::uint64_t file_size, std::uint64_t offset,
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
     return fail("seek: " + system_error_text(EINVAL));
   }
-  if (length > 0 && (offset > file_size || length > file_size - offset)) {
+  if (length > 0 && !byte_range_fits(file_size, offset, length)) {
     return fail("read: failed to fill whole buffer");
   }
   return {};
@@ -223,23 +224,19 @@ std::vector<std::string> recover_param_names(std::string_view pickle) {
   std::size_t i = 0;
   while (i < pickle.size()) {
     const auto opcode = static_cast<unsigned char>(pickle[i]);
-    const std::size_t left = pickle.size() - i;
+    // BINUNICODE: a 4-byte little-endian length, then the UTF-8 bytes; SHORT_BINUNICODE: a
+    // 1-byte length. A length running past the end is no string: the scan moves on one byte.
     std::string_view candidate;
     bool is_string = false;
-    if (opcode == 'X' && left >= 5 && read_u32_le_at(pickle, i + 1) <= left - 5) {
-      // BINUNICODE: a 4-byte little-endian length, then the UTF-8 bytes.
-      candidate = pickle.substr(i + 5, read_u32_le_at(pickle, i + 1));
-      i += 5 + candidate.size();
-      is_string = true;
-    } else if (opcode == 0x8C && left >= 2 &&
-               static_cast<unsigned char>(pickle[i + 1]) <= left - 2) {
-      // SHORT_BINUNICODE: a 1-byte length, then the UTF-8 bytes.
-      candidate = pickle.substr(i + 2, static_cast<unsigned char>(pickle[i + 1]));
-      i += 2 + candidate.size();
-      is_string = true;
-    } else {
-      ++i;
+    std::size_t next = i + 1;
+    if (opcode == 'X' || opcode == 0x8C) {
+      ByteCursor cursor(pickle, next);
+      const std::uint32_t length = opcode == 'X' ? cursor.u32_le() : cursor.u8();
+      candidate = cursor.bytes(length);
+      is_string = cursor.ok();
+      if (is_string) next = cursor.offset();
     }
+    i = next;
     // The allowed characters are ASCII, so an accepted candidate is valid UTF-8.
     if (is_string && is_param_name(candidate) && seen.insert(candidate).second) {
       names.emplace_back(candidate);

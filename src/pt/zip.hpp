@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "util/byte_cursor.hpp"  // the checked reads the zip records are parsed with
 #include "util/file.hpp"
 #include "util/result.hpp"
 
@@ -24,11 +25,6 @@ Result<std::string> read_file_range(File& file, std::uint64_t offset, std::uint6
 // field (the local header's own sizes are not used). "bad local header" when the signature is not
 // 50 4B 03 04.
 Result<std::uint64_t> zip_local_data_offset(File& file, std::uint64_t offset);
-
-// Little-endian integers at `offset`; the caller checks that they fit.
-std::uint16_t read_u16_le_at(std::string_view bytes, std::size_t offset);
-std::uint32_t read_u32_le_at(std::string_view bytes, std::size_t offset);
-std::uint64_t read_u64_le_at(std::string_view bytes, std::size_t offset);
 
 struct ZipCentralDirectory {
   std::uint64_t offset = 0;

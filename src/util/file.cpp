@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "util/byte_cursor.hpp"
+
 namespace orvik {
 
 namespace {
@@ -157,7 +159,7 @@ Result<std::string> File::read_range(std::uint64_t offset, std::uint64_t length)
   const bool regular = is_regular(info);
   if (regular) {
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (offset > size || length > size - offset) return fail("read: failed to fill whole buffer");
+    if (!byte_range_fits(size, offset, length)) return fail("read: failed to fill whole buffer");
   }
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return fail("seek: " + system_error_text(EINVAL));
