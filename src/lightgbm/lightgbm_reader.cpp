@@ -167,12 +167,6 @@ LightGbmSummary derive_summary(const std::string& path, std::string_view bytes,
   return summary;
 }
 
-template <class Json, class T>
-Json optional_json(const std::optional<T>& value) {
-  if (!value) return Json(nullptr);
-  return Json(*value);
-}
-
 template <class Json>
 Json finite_or_null(const std::optional<double>& value) {
   if (!value || !std::isfinite(*value)) return Json(nullptr);

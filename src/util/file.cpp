@@ -1,6 +1,7 @@
 #include "util/file.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,17 @@ bool is_regular(const struct stat& info) {
   return S_ISREG(info.st_mode);
 }
 
+// Reads the rest of the open file into one buffer; `hint` is its expected size. Returns 0 or errno.
+int read_rest(int fd, std::string& data, std::size_t hint) {
+  try {
+    return read_until(fd, data, data.max_size() - 1, hint);
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (const std::length_error&) {
+    return ENOMEM;
+  }
+}
+
 }  // namespace
 
 std::string system_error_text(int err) {
@@ -87,16 +99,53 @@ Result<std::string> read_whole_file(const std::string& path) {
     hint = static_cast<std::size_t>(info.st_size);
   }
   std::string data;
-  try {
-    if (const int error = read_until(file->fd(), data, data.max_size() - 1, hint); error != 0) {
-      return fail(system_error_text(error));
-    }
-  } catch (const std::bad_alloc&) {
-    return fail(system_error_text(ENOMEM));
-  } catch (const std::length_error&) {
-    return fail(system_error_text(ENOMEM));
+  if (const int error = read_rest(file->fd(), data, hint); error != 0) {
+    return fail(system_error_text(error));
   }
   return data;
+}
+
+FileBytes::FileBytes(FileBytes&& other) noexcept
+    : mapped_(std::exchange(other.mapped_, nullptr)),
+      mapped_size_(std::exchange(other.mapped_size_, 0)),
+      buffer_(std::move(other.buffer_)) {}
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+  if (this != &other) {
+    if (mapped_ != nullptr) ::munmap(const_cast<char*>(mapped_), mapped_size_);
+    mapped_ = std::exchange(other.mapped_, nullptr);
+    mapped_size_ = std::exchange(other.mapped_size_, 0);
+    buffer_ = std::move(other.buffer_);
+  }
+  return *this;
+}
+
+FileBytes::~FileBytes() {
+  if (mapped_ != nullptr) ::munmap(const_cast<char*>(mapped_), mapped_size_);
+}
+
+Result<FileBytes> FileBytes::read(const std::string& path) {
+  auto file = File::open(path);
+  if (!file) return fail(std::move(file.error()));
+  FileBytes bytes;
+  struct stat info {};
+  std::size_t hint = 0;
+  if (::fstat(file->fd(), &info) == 0 && info.st_size > 0) {
+    hint = static_cast<std::size_t>(info.st_size);
+    if (is_regular(info)) {
+      void* mapped = ::mmap(nullptr, hint, PROT_READ, MAP_PRIVATE, file->fd(), 0);
+      if (mapped != MAP_FAILED) {
+        ::madvise(mapped, hint, MADV_SEQUENTIAL);
+        bytes.mapped_ = static_cast<const char*>(mapped);
+        bytes.mapped_size_ = hint;
+        return bytes;
+      }
+    }
+  }
+  if (const int error = read_rest(file->fd(), bytes.buffer_, hint); error != 0) {
+    return fail(system_error_text(error));
+  }
+  return bytes;
 }
 
 File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

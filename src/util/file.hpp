@@ -15,6 +15,32 @@ std::string system_error_text(int err);
 // "read {path}: ". A directory opens and then fails on read ("Is a directory (os error 21)").
 Result<std::string> read_whole_file(const std::string& path);
 
+// The bytes of a whole file, read once. A regular file is mapped read-only, so its bytes are not
+// copied and cost no memory beyond the page cache; anything else (a pipe, a device, a directory,
+// an empty file, a file system that cannot map) is read into one buffer as read_whole_file does.
+// The file must not shrink while its bytes are held.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(FileBytes&& other) noexcept;
+  FileBytes& operator=(FileBytes&& other) noexcept;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes();
+
+  // The error is the system error text alone; callers add "read {path}: ".
+  static Result<FileBytes> read(const std::string& path);
+
+  std::string_view view() const {
+    return mapped_ != nullptr ? std::string_view(mapped_, mapped_size_) : std::string_view(buffer_);
+  }
+
+ private:
+  const char* mapped_ = nullptr;
+  std::size_t mapped_size_ = 0;
+  std::string buffer_;
+};
+
 // A read-only file descriptor, closed when the object goes away.
 class File {
  public:

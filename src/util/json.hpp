@@ -1,6 +1,7 @@
 #pragma once
 // The JSON value tree and the one writer every report uses. The library's own dump() differs from
 // our number rules (1e-07, 1e+16), so text is always produced by write_json.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,13 @@ Result<std::string> write_json(const OrderedJson& value, JsonStyle style = JsonS
 
 // Parses one JSON value covering the whole text; the error carries the library's message.
 Result<JsonValue> parse_json(std::string_view text);
+
+// An optional value as JSON (either flavour): null when absent.
+template <class Json = JsonValue, class T>
+Json optional_json(const std::optional<T>& value) {
+  if (!value) return Json(nullptr);
+  return Json(*value);
+}
 
 // A double as a JSON number, or null when it is not finite.
 JsonValue json_number_or_null(double value);
