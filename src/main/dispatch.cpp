@@ -6,6 +6,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "demo/attention_demo.hpp"
 #include "demo/lessons.hpp"
 #include "demo/topic_quiz.hpp"
 #include "python_bridge/python_bridge.hpp"
@@ -29,12 +30,12 @@ struct Command {
 constexpr std::array kCommands = {
     Command{"-h", print_usage},        Command{"pt", cmd_pytorch},
     Command{"cbm", cmd_catboost},      Command{"help", print_usage},
-    Command{"diff", cmd_diff},         Command{"tour", cmd_tour},
-    Command{"lgbm", cmd_lightgbm},     Command{"--help", print_usage},
-    Command{"doctor", cmd_doctor},     Command{"inspect", cmd_inspect},
-    Command{"explain", cmd_explain},   Command{"pytorch", cmd_pytorch},
-    Command{"convert", cmd_convert},   Command{"catboost", cmd_catboost},
-    Command{"lightgbm", cmd_lightgbm},
+    Command{"diff", cmd_diff},         Command{"demo", cmd_demo},
+    Command{"tour", cmd_tour},         Command{"lgbm", cmd_lightgbm},
+    Command{"--help", print_usage},    Command{"doctor", cmd_doctor},
+    Command{"inspect", cmd_inspect},   Command{"explain", cmd_explain},
+    Command{"pytorch", cmd_pytorch},   Command{"convert", cmd_convert},
+    Command{"catboost", cmd_catboost}, Command{"lightgbm", cmd_lightgbm},
 };
 
 constexpr std::string_view kUsage =

@@ -28,6 +28,12 @@ OpOutput map_values(const Tensor& x, F f) {
 
 }  // namespace
 
+double elapsed_ms(std::chrono::nanoseconds elapsed) {
+  const auto whole = std::chrono::duration_cast<std::chrono::seconds>(elapsed);
+  const auto nanos = (elapsed - whole).count();
+  return (static_cast<double>(whole.count()) + static_cast<double>(nanos) / 1e9) * 1000.0;
+}
+
 Result<OpOutput> transpose2d(const Tensor& x) {
   if (x.shape.size() != 2) return fail("transpose2d expects a rank-2 tensor");
   const auto start = Clock::now();

@@ -17,6 +17,9 @@ struct OpOutput {
   std::chrono::nanoseconds elapsed;
 };
 
+// A kernel time in milliseconds: (whole seconds + nanoseconds / 1e9) * 1000, in doubles.
+double elapsed_ms(std::chrono::nanoseconds elapsed);
+
 // [rows, cols] -> [cols, rows] with out[j * rows + i] = x[i * cols + j].
 // Fails with "transpose2d expects a rank-2 tensor".
 Result<OpOutput> transpose2d(const Tensor& x);
