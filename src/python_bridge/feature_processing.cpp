@@ -19,11 +19,7 @@ constexpr std::size_t kFallbackNameLimit = 24;
 // The first non-empty line of the failures joined by newlines, each line trimmed and a carriage
 // return before its newline dropped; "unknown" when every line is empty.
 std::string failure_reason(const std::vector<std::string>& failures) {
-  std::string joined;
-  for (std::size_t i = 0; i < failures.size(); ++i) {
-    if (i > 0) joined += '\n';
-    joined += failures[i];
-  }
+  const std::string joined = join_failures(failures, "\n");
   std::string_view rest = joined;
   while (true) {
     const std::size_t newline = rest.find('\n');

@@ -192,15 +192,6 @@ void print_doctor_text(const DoctorReport& report) {
   }
 }
 
-std::string join_lines(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) joined += '\n';
-    joined += lines[i];
-  }
-  return joined;
-}
-
 }  // namespace
 
 std::vector<std::string> python_candidates() {
@@ -235,6 +226,15 @@ std::expected<std::string, std::vector<std::string>> run_python_script(
     failures.push_back(fmt::format("{}: {}", candidate, trim_white_space(error_text)));
   }
   return std::unexpected(std::move(failures));
+}
+
+std::string join_failures(const std::vector<std::string>& failures, std::string_view separator) {
+  std::string joined;
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += failures[i];
+  }
+  return joined;
 }
 
 CommandResult cmd_doctor(const std::vector<std::string>& words) {
@@ -278,7 +278,7 @@ CommandResult cmd_convert(const std::vector<std::string>& words) {
     return fail(fmt::format(
         "convert needs Python with the model's library installed (lightgbm or catboost).\n"
         "Point KALTERA_PYTHON at a suitable interpreter. Tried:\n{}",
-        join_lines(converted.error())));
+        join_failures(converted.error(), "\n")));
   }
   print_raw(*converted);
   return {};

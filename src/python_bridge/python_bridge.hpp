@@ -17,6 +17,9 @@ std::vector<std::string> python_candidates();
 std::expected<std::string, std::vector<std::string>> run_python_script(
     std::string_view script, const std::vector<std::string>& args);
 
+// The failure lines of run_python_script joined with `separator` between neighbours.
+std::string join_failures(const std::vector<std::string>& failures, std::string_view separator);
+
 CommandResult cmd_doctor(const std::vector<std::string>& words);
 CommandResult cmd_convert(const std::vector<std::string>& words);
 
