@@ -16,25 +16,16 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 
 const std::string kModels = kData + "/python/catboost";
-const std::string kExports = kData + "/python/catboost_json";
 
-// Debian's python3 with the stand-in catboost, whose JSON exports are CatBoost's own; Python's
-// temporary files go to a private folder so the test can see that they are removed.
 class FeatureProcessing : public testing::Test {
  protected:
   std::string section(const std::string& model_path, const std::vector<std::string>& names = {}) {
     return capture_stdout([&] { print_feature_processing(model_path, names); });
   }
 
-  TempDir dir_;
-  TempDir python_tmp_;
-  ScopedCwd cwd_{dir_.path()};
-  ScopedEnv kaltera_{"KALTERA_PYTHON", std::nullopt};
-  ScopedEnv path_{"PATH", kSystemPath};
-  ScopedEnv pythonpath_{"PYTHONPATH", kStandin};
-  ScopedEnv exports_{"ORVIK_STANDIN_CATBOOST_JSON", kExports};
-  ScopedEnv tmpdir_{"TMPDIR", python_tmp_.path()};
-  ScopedEnv bytecode_{"PYTHONDONTWRITEBYTECODE", "1"};
+  StandinCatboost standin_;
+  const TempDir& dir_ = standin_.dir;
+  const TempDir& python_tmp_ = standin_.python_tmp;
 };
 
 TEST_F(FeatureProcessing, FloatFeaturesOfARealModel) {

@@ -85,6 +85,21 @@ class ScopedCwd {
   fs::path old_;
 };
 
+// Debian's python3 with the stand-in catboost, whose JSON exports are CatBoost's own (those of
+// tests/data/python/catboost_json, else one beside the model), run in an empty working folder
+// (`dir`); Python's temporary files go to `python_tmp`, so a test can see that they are removed.
+struct StandinCatboost {
+  TempDir dir;
+  TempDir python_tmp;
+  ScopedCwd cwd{dir.path()};
+  ScopedEnv kaltera{"KALTERA_PYTHON", std::nullopt};
+  ScopedEnv path{"PATH", kSystemPath};
+  ScopedEnv pythonpath{"PYTHONPATH", kStandin};
+  ScopedEnv exports{"ORVIK_STANDIN_CATBOOST_JSON", kData + "/python/catboost_json"};
+  ScopedEnv tmpdir{"TMPDIR", python_tmp.path()};
+  ScopedEnv bytecode{"PYTHONDONTWRITEBYTECODE", "1"};
+};
+
 inline void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
