@@ -44,8 +44,7 @@ CommandResult cmd_diff(const std::vector<std::string>& words) {
   if (old_kind == new_kind) {
     switch (old_kind) {
       case ArtifactKind::CatBoost:
-        // Replaced by diff_catboost(old_path, new_path, deep, json) once that diff exists.
-        return fail("diffing CatBoost artifacts is not available in this build");
+        return diff_catboost(old_path, new_path, deep, json);
       case ArtifactKind::LightGbm:
         print_deep_note(deep);
         return diff_files(kLightGbmDiff, old_path, new_path, json);

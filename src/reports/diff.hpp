@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "pt/pytorch_reader.hpp"
 #include "reports/primitives.hpp"
@@ -93,6 +94,15 @@ void print_verdict_line(bool holds, std::string_view if_true, std::string_view i
 JsonValue record_pair_json(std::string_view type, JsonValue old_record, JsonValue new_record);
 
 // The per-kind diffs.
+
+// The CatBoost diff of two paths as typed: the text report ending in the deep-diff hint, or with
+// `deep` the report and then the deep diff (whose failure is the result, after the report), or
+// with `json` the object of catboost_diff_json. Never both `deep` and `json`.
+CommandResult diff_catboost(const std::string& old_path, const std::string& new_path, bool deep,
+                            bool json);
+JsonValue catboost_diff_json(const CatBoostSummary& old_summary,
+                             const CatBoostSummary& new_summary);
+extern const DiffFormat<CatBoostSummary> kCatBoostDiff;
 
 // The LightGBM diff report, or with `json` the object {"new", "old", "type": "lightgbm"}.
 CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary,

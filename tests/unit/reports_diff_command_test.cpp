@@ -1,5 +1,5 @@
 // The diff command over damaged inputs: every failed read ends in a message and leaves standard
-// output untouched, whichever side is damaged.
+// output untouched, whichever side is damaged; a deep diff without Python fails after the report.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "python_bridge_test_support.hpp"
 #include "reports/diff.hpp"
 
 namespace orvik {
@@ -89,6 +90,28 @@ TEST(DiffCommand, TruncatedLightgbmPrintsNothingOrWholeReport) {
 
 TEST(DiffCommand, TruncatedPytorchPrintsNothingOrWholeReport) {
   check_prefixes("torch/mlp_state_dict.pt", ".pt", 17);
+}
+
+TEST(DiffCommand, TruncatedCatboostPrintsNothingOrWholeReport) {
+  check_prefixes("../catboost/single_tree.cbm", ".cbm", 11);
+}
+
+TEST(DiffCommand, CatboostDeepWithoutInterpreterFailsAfterTheWholeReport) {
+  using namespace testing_support;
+  const TempDir dir;
+  const ScopedCwd cwd(dir.path());
+  const ScopedEnv kaltera("KALTERA_PYTHON", std::nullopt);
+  const ScopedEnv path("PATH", kFakePython + "/no_python");
+  const std::string model = kData + "/catboost/single_tree.cbm";
+  CommandResult result;
+  const std::string out = capture_stdout([&] { result = cmd_diff({"--deep", model, model}); });
+  EXPECT_TRUE(out.starts_with("Model Diff\n")) << out;
+  EXPECT_TRUE(out.ends_with("\n  Recovered feature names are unchanged.\n\n")) << out;
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(),
+            "CatBoost deep diff needs Python with `catboost` installed. Tried:\n"
+            "  .venv/bin/python: No such file or directory (os error 2)\n"
+            "  python3: No such file or directory (os error 2)");
 }
 
 TEST(DiffCommand, DeepNoteComesBeforeReadErrors) {

@@ -1,7 +1,8 @@
-// Text and JSON renderings of the LightGBM and PyTorch diffs over hand-built summaries.
+// Text and JSON renderings of the LightGBM, PyTorch and CatBoost diffs over hand-built summaries.
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -278,6 +279,130 @@ TEST(DiffCommand, WordChecksNeedNoFiles) {
             "cannot diff different or unsupported artifact types: unknown vs unknown");
   EXPECT_EQ(run({"missing.txt", "b.pt"}),
             "cannot diff different or unsupported artifact types: unknown vs PyTorch");
+}
+
+}  // namespace
+}  // namespace orvik
+
+namespace orvik {
+namespace {
+
+CatBoostSummary catboost_summary() {
+  CatBoostSummary s;
+  s.path = "old.cbm";
+  s.file_size_bytes = 2048;
+  s.has_cbm1_magic = true;
+  s.iterations = 100;
+  s.depth = 6;
+  s.learning_rate = 0.03;
+  s.l2_leaf_reg = 3;
+  s.loss = "RMSE";
+  s.best_learn_rmse = 0.5;
+  s.feature_names = {"age_years", "user_id"};
+  s.file_fingerprint = 1;
+  s.learned_state_fingerprint = 3;
+  return s;
+}
+
+// The lines of one section of a text report: from its heading to the next empty line.
+std::string section(const std::string& report, const std::string& heading) {
+  const std::string text = "\n" + report;
+  const std::size_t start = text.find("\n" + heading + "\n");
+  if (start == std::string::npos) return "missing " + heading;
+  const std::size_t end = text.find("\n\n", start + 1);
+  return text.substr(start + 1, end == std::string::npos ? end : end - start);
+}
+
+std::string catboost_text(const CatBoostSummary& a, const CatBoostSummary& b) {
+  return capture([&] { kCatBoostDiff.print_sections(a, b); });
+}
+
+TEST(DiffCatboost, RmseNoteFollowsTheDirectionOfTheChange) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    std::optional<double> old_rmse, new_rmse;
+    std::string expected;
+  } cases[] = {
+      {0.5, 0.4,
+       "  0.500000 -> 0.400000 (-0.100000)\n  Note: learn RMSE decreased by 20.00%. Lower is "
+       "usually better if this metric is comparable.\n"},
+      {0.4, 0.5,
+       "  0.400000 -> 0.500000 (+0.100000)\n  Note: learn RMSE increased by 25.00%. Lower is "
+       "usually better if this metric is comparable.\n"},
+      {0.0, 0.1,
+       "  0.000000 -> 0.100000 (+0.100000)\n  Note: learn RMSE increased by 0.00%. Lower is "
+       "usually better if this metric is comparable.\n"},
+      {std::nullopt, 0.1, "  unknown\n"},
+      {0.25, 0.25, "  0.250000 -> 0.250000 (same)\n"},
+      {nan, 0.1, "  NaN -> 0.100000 (NaN)\n"},
+  };
+  for (const auto& c : cases) {
+    CatBoostSummary a = catboost_summary();
+    CatBoostSummary b = a;
+    a.best_learn_rmse = c.old_rmse;
+    b.best_learn_rmse = c.new_rmse;
+    EXPECT_EQ(section(catboost_text(a, b), "Metrics:"),
+              "Metrics:\nBest learn RMSE:\n" + c.expected);
+  }
+}
+
+TEST(DiffCatboost, LeafSlotsAbsentFromDepth64OrOverflow) {
+  CatBoostSummary a = catboost_summary();
+  CatBoostSummary b = a;
+  a.iterations = 3;
+  a.depth = 64;
+  b.iterations = std::uint64_t{1} << 61;
+  b.depth = 3;
+  EXPECT_EQ(section(catboost_text(a, b), "Structure:"),
+            "Structure:\nFile size:\n  2.0 KiB -> 2.0 KiB (same)\n"
+            "Trees:\n  3 -> 2305843009213693952 (+2305843009213693949)\n"
+            "Depth:\n  64 -> 3 (-61)\n"
+            "Configured/max split checks / row:\n  192 -> 6917529027641081856 "
+            "(+6917529027641081664)\n"
+            "Max leaf slots:\n  unknown\n");
+  const JsonValue json = catboost_diff_json(a, b);
+  EXPECT_EQ(json["changes"]["max_leaf_slots"],
+            JsonValue::parse(R"({"changed": false, "delta": null, "new": null, "old": null})"));
+  EXPECT_EQ(json["changes"]["configured_max_split_checks_per_row"]["delta"],
+            6917529027641081664ULL);
+}
+
+TEST(DiffCatboost, InterpretationLines) {
+  CatBoostSummary a = catboost_summary();
+  a.depth.reset();  // absent on both sides still counts as the same structure
+  CatBoostSummary b = a;
+  EXPECT_EQ(section(catboost_text(a, b), "Interpretation:"),
+            "Interpretation:\n"
+            "  Structure is unchanged: same tree count, configured depth, and estimated row cost.\n"
+            "  Training config looks unchanged from embedded metadata.\n"
+            "  Recovered feature names are unchanged.\n");
+
+  b.file_size_bytes = 4096;
+  b.learned_state_fingerprint = 4;
+  b.l2_leaf_reg = 3.5;
+  b.feature_names = {"user_id", "age_years"};
+  EXPECT_EQ(section(catboost_text(a, b), "Interpretation:"),
+            "Interpretation:\n"
+            "  Structure is unchanged: same tree count, configured depth, and estimated row "
+            "cost.\n"
+            "  Training config changed in embedded metadata.\n"
+            "  Recovered feature names changed.\n"
+            "  File size changed despite identical coarse structure; likely leaf values, borders, "
+            "metadata, or categorical statistics changed.\n"
+            "  Learned-state fingerprint changed, so internal CatBoost parameters likely changed "
+            "even if tree count/depth did not.\n");
+}
+
+TEST(DiffCatboost, JsonFeaturesAndFingerprints) {
+  CatBoostSummary a = catboost_summary();
+  CatBoostSummary b = a;
+  b.feature_names = {"age_years", "zip_code", "zip_code"};
+  b.metadata_fingerprint = 0xff;
+  const JsonValue json = catboost_diff_json(a, b);
+  EXPECT_EQ(json["features"], JsonValue::parse(R"({"added": ["zip_code"], "changed": true,
+      "removed": ["user_id"], "recovered_count": {"changed": true, "delta": 1, "new": 3, "old": 2}})"));
+  EXPECT_EQ(json["fingerprints"]["metadata"],
+            JsonValue::parse(R"({"changed": true, "new": "0x00000000000000ff", "old": null})"));
 }
 
 }  // namespace
