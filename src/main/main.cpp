@@ -1,5 +1,7 @@
 // Process entry: collects the arguments, runs one command, and turns its result into the exit
 // status. The only place that writes standard error or ends the process.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "main/dispatch.hpp"
+#include "util/output.hpp"
 #include "util/text.hpp"
 
 int main(int argc, char** argv) {
@@ -24,9 +27,14 @@ int main(int argc, char** argv) {
     args.push_back(std::move(arg));
   }
   if (result) result = orvik::dispatch_command(args);
-  std::fflush(stdout);
+  // A report that could not be written is a failure, unless the command failed already.
+  if (auto written = orvik::finish_output(); result && !written) result = std::move(written);
   if (!result) {
-    fmt::print(stderr, "error: {}\n", result.error());
+    // Messages carry paths and names from the command line and from files; a terminal shows
+    // their control characters as escapes, like standard output.
+    const std::string& message = result.error();
+    const bool escape = ::isatty(STDERR_FILENO) == 1 && orvik::needs_terminal_escape(message);
+    fmt::print(stderr, "error: {}\n", escape ? orvik::escape_for_terminal(message) : message);
     return 1;
   }
   return 0;

@@ -1,5 +1,6 @@
 #include "util/text.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -157,6 +158,58 @@ std::string decode_utf8_lossy(std::string_view bytes) {
         scan.error_length == 0 ? bytes.size() - scan.valid_up_to : scan.error_length;
     bytes.remove_prefix(scan.valid_up_to + skip);
     scan = scan_utf8(bytes);
+  }
+  return out;
+}
+
+bool needs_terminal_escape(std::string_view text) {
+  bool beyond_ascii = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < text.size() &&
+        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+      return true;  // C2 80..C2 9F: U+0080..U+009F
+    }
+    beyond_ascii |= byte >= 0x80;
+  }
+  return beyond_ascii && !is_valid_utf8(text);
+}
+
+std::string escape_for_terminal(std::string_view text) {
+  constexpr std::string_view kHex = "0123456789abcdef";
+  const auto escape_byte = [&](std::string& out, unsigned char byte) {
+    out += "\\x";
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
+  };
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const Utf8Scan scan = scan_utf8(text);
+    const std::string_view valid = text.substr(0, scan.valid_up_to);
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(valid[i]);
+      if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) {
+        escape_byte(out, byte);
+      } else if (byte == 0xC2 && static_cast<unsigned char>(valid[i + 1]) < 0xA0) {
+        // U+0080..U+009F: a lead byte C2 and a continuation byte 80..9F.
+        const auto low = static_cast<unsigned char>(valid[++i]);
+        out += "\\u{";
+        out.push_back(kHex[low >> 4]);
+        out.push_back(kHex[low & 0xF]);
+        out.push_back('}');
+      } else {
+        out.push_back(valid[i]);
+      }
+    }
+    text.remove_prefix(valid.size());
+    // An ill-formed subpart, or an incomplete sequence running to the end.
+    const std::size_t bad =
+        scan.error_length == 0 ? text.size() : std::min(scan.error_length, text.size());
+    for (std::size_t i = 0; i < bad; ++i)
+      escape_byte(out, static_cast<unsigned char>(text[i]));
+    text.remove_prefix(bad);
   }
   return out;
 }

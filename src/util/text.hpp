@@ -28,6 +28,15 @@ Utf8Scan scan_utf8(std::string_view bytes);
 // Returns the input unchanged (one copy) when it is already valid.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// The text as it may be shown on a terminal: control characters other than "\n" and "\t"
+// (U+0000..U+001F, U+007F, and the C1 code points U+0080..U+009F) become visible escapes, "\x1b"
+// and "\u{9b}", and so do bytes that are not UTF-8 ("\xff"), so that no byte a file supplied
+// can start a terminal control sequence. Everything else is kept.
+std::string escape_for_terminal(std::string_view text);
+
+// Whether escape_for_terminal would change the text.
+bool needs_terminal_escape(std::string_view text);
+
 // The Unicode White_Space property.
 bool is_unicode_white_space(char32_t c);
 

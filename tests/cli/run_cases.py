@@ -5,6 +5,10 @@ A case is a folder holding:
   args    one argument per line (the words after `orvik`); absent or empty file: no arguments
   stdin   optional; fed to standard input (otherwise standard input is empty)
   env     optional; KEY=VALUE lines set variables, -KEY lines remove one
+  stdout_to   optional; a file (such as /dev/full) that standard output is written to instead
+          of being captured (the expected stdout is then empty)
+  terminal    optional, empty; standard output and standard error are pseudo-terminals (raw
+          mode, so bytes arrive as written)
   stdout, stderr, status   the expected standard output, standard error and exit status
 The binary runs with the working directory tests/data. In args and env, @DATA@, @STANDIN@ and
 @PYTHON3@ stand for the absolute tests/data and tests/python_standin folders and the machine's
@@ -13,9 +17,12 @@ python3. Cases are found recursively below the folders given on the command line
 import argparse
 import difflib
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
+import tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
@@ -65,9 +72,49 @@ def run_case(binary, case):
                 key, _, value = line.partition("=")
                 env[key] = substitute(value)
     stdin = read(os.path.join(case, "stdin"), b"")
+    stdout_to = read(os.path.join(case, "stdout_to"))
+    if os.path.exists(os.path.join(case, "terminal")):
+        return run_on_terminals([binary] + args, stdin, env)
+    if stdout_to is not None:
+        with open(stdout_to.decode("utf-8").strip(), "wb") as out:
+            proc = subprocess.run([binary] + args, input=stdin, stdout=out, stderr=subprocess.PIPE,
+                                  cwd=DATA, env=env, timeout=120)
+        return b"", proc.stderr, proc.returncode
     proc = subprocess.run([binary] + args, input=stdin, capture_output=True, cwd=DATA, env=env,
                           timeout=120)
     return proc.stdout, proc.stderr, proc.returncode
+
+
+def run_on_terminals(command, stdin, env):
+    masters, slaves = zip(pty.openpty(), pty.openpty())
+    for slave in slaves:
+        tty.setraw(slave)
+    proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=slaves[0], stderr=slaves[1],
+                            cwd=DATA, env=env)
+    for slave in slaves:
+        os.close(slave)
+    proc.stdin.write(stdin)
+    proc.stdin.close()
+    received = {fd: b"" for fd in masters}
+    open_fds = list(masters)
+    while open_fds:
+        ready, _, _ = select.select(open_fds, [], [], 120)
+        if not ready:
+            proc.kill()
+            break
+        for fd in ready:
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:  # EIO: the last writer closed the terminal
+                chunk = b""
+            if chunk:
+                received[fd] += chunk
+            else:
+                open_fds.remove(fd)
+    status = proc.wait(timeout=120)
+    for fd in masters:
+        os.close(fd)
+    return received[masters[0]], received[masters[1]], status
 
 
 def show_diff(name, expected, actual):

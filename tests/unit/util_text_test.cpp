@@ -120,6 +120,37 @@ TEST(Utf8Lossy, OutputIsAlwaysValid) {
   }
 }
 
+TEST(TerminalEscape, ControlCharactersBecomeVisible) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"plain text\tand\n", "plain text\tand\n"},
+      {"\x1b]0;pwned\x07\x1b[31mRED", "\\x1b]0;pwned\\x07\\x1b[31mRED"},
+      {std::string_view("a\0b\r\x7f", 5), "a\\x00b\\x0d\\x7f"},
+      {"\xc2\x80\xc2\x9b\xc2\x9f\xc2\xa0", "\\u{80}\\u{9b}\\u{9f}\xc2\xa0"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"\x9b"
+       "1m \xff \xe2\x82",
+       "\\x9b"
+       "1m \\xff \\xe2\\x82"},
+      {"\xed\xa0\x80\xc2", "\\xed\\xa0\\x80\\xc2"},
+  };
+  for (const auto& [text, shown] : cases) {
+    EXPECT_EQ(escape_for_terminal(text), shown) << testing::PrintToString(std::string(text));
+    EXPECT_EQ(needs_terminal_escape(text), text != shown)
+        << testing::PrintToString(std::string(text));
+  }
+  // Every single byte and every two-byte sequence: the check agrees with the rewrite, and the
+  // rewrite leaves nothing a terminal would take for a control character.
+  for (int a = 0; a < 256; ++a) {
+    for (int b = -1; b < 256; ++b) {
+      std::string text(1, static_cast<char>(a));
+      if (b >= 0) text.push_back(static_cast<char>(b));
+      const std::string shown = escape_for_terminal(text);
+      ASSERT_EQ(needs_terminal_escape(text), shown != text) << a << " " << b;
+      ASSERT_FALSE(needs_terminal_escape(shown)) << a << " " << b;
+    }
+  }
+}
+
 TEST(WhiteSpace, MatchesTheUnicodeProperty) {
   const std::vector<char32_t> white = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
                                        0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
