@@ -24,9 +24,10 @@ Result<std::string> read_input_line() {
   const int err = errno;
   const std::unique_ptr<char, decltype(&std::free)> line(raw, &std::free);
   // getline reports end of input and a failed read alike; the stream's error flag tells them apart.
+  // A closed standard input (no descriptor 0 at all) counts as end of input, not as a failure.
   if (n < 0 && std::ferror(stdin)) {
     std::clearerr(stdin);
-    return fail(system_error_text(err != 0 ? err : EIO));
+    if (err != EBADF) return fail(system_error_text(err != 0 ? err : EIO));
   }
   std::string text = n > 0 ? std::string(line.get(), static_cast<std::size_t>(n)) : std::string();
   if (!is_valid_utf8(text)) return fail("stream did not contain valid UTF-8");

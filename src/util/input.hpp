@@ -11,9 +11,10 @@ namespace orvik {
 // Flushes standard output; the error is the system error text.
 CommandResult flush_output();
 
-// Reads one line of standard input, its line break included when there is one. End of input is
-// no error: it gives the empty text (or the last unterminated line). A failed read gives the
-// system error text; a line that is not valid UTF-8 gives "stream did not contain valid UTF-8".
+// Reads one line of standard input, its line break included when there is one. End of input, and
+// a closed standard input, is no error: it gives the empty text (or the last unterminated line). A
+// failed read gives the system error text; a line that is not valid UTF-8 gives "stream did not
+// contain valid UTF-8".
 Result<std::string> read_input_line();
 
 // The step-mode pause: prints "next> ", flushes, and reads and discards one line. At the end of

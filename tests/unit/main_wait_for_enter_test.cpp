@@ -83,5 +83,17 @@ TEST_F(WaitForEnter, ReadErrorIsTheSystemText) {
   EXPECT_EQ(result.error(), "Is a directory (os error 21)");
 }
 
+TEST_F(WaitForEnter, ClosedStandardInputIsEndOfInput) {
+  feed("");
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  ::close(0);
+  CommandResult result;
+  EXPECT_EQ(pause(result), "next> ");
+  ASSERT_EQ(::dup2(saved, 0), 0);
+  ::close(saved);
+  EXPECT_TRUE(result.has_value()) << result.error();
+}
+
 }  // namespace
 }  // namespace orvik
