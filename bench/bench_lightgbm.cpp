@@ -13,6 +13,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "bench_support.hpp"
 #include "benchmarks.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "util/file.hpp"
@@ -45,18 +46,6 @@ Result<std::string> build_large_model(const std::string& source) {
     model.append(trees);
   model.append(tail);
   return model;
-}
-
-template <class F>
-double best_ms(int runs, F&& run) {
-  double best = 1e300;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    const auto stop = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(stop - start).count());
-  }
-  return best;
 }
 
 }  // namespace

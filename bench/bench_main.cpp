@@ -22,6 +22,8 @@ constexpr std::array kBenchmarks = {
               "read_catboost_bytes on 64 MiB files against fnv1a64 of the same bytes"},
     Benchmark{"lightgbm", orvik::bench::bench_lightgbm,
               "read_lightgbm of a 50 MiB text model against fnv1a64 of the same bytes"},
+    Benchmark{"onnx", orvik::bench::bench_onnx,
+              "read_onnx of a 128 MiB model against fnv1a64 of the same bytes; onnx.load"},
     Benchmark{"pytorch", orvik::bench::bench_pytorch,
               "read_pytorch of a 1 GiB torch.save checkpoint: time and peak RSS"},
 };

@@ -8,7 +8,6 @@
 //
 // --python names the interpreter for the torch.load comparison (default /usr/bin/python3, where
 // Debian's python3-torch installs).
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 
 #include <fmt/core.h>
 
+#include "bench_support.hpp"
 #include "benchmarks.hpp"
 #include "pt/pytorch_reader.hpp"
 #include "util/text.hpp"
@@ -229,29 +229,6 @@ bool write_checkpoint(const std::string& path, std::uint64_t storage_bytes, int 
   return std::fclose(out) == 0;
 }
 
-double peak_rss_mib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB on Linux
-}
-
-// torch.load of the file through an interpreter that has torch, in seconds; negative when none.
-double torch_load_seconds(const std::string& python, const std::string& path) {
-  const std::string command = fmt::format(
-      "'{}' -c 'import sys, time\ntry:\n import torch\nexcept Exception:\n sys.exit(3)\n"
-      "t = time.perf_counter(); torch.load(sys.argv[1]); print(time.perf_counter() - t)' '{}' "
-      "2>/dev/null",
-      python, path);
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char line[128] = {};
-  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-  const int status = ::pclose(pipe);
-  if (!got || status != 0) return -1;
-  auto seconds = parse_f64(trim_white_space(line));
-  return seconds ? *seconds : -1;
-}
-
 }  // namespace
 
 int bench_pytorch(const std::vector<std::string>& words) {
@@ -336,7 +313,7 @@ int bench_pytorch(const std::vector<std::string>& words) {
         rss_before, rss_after_write, rss_after_read);
     fmt::print("learned-state fingerprint: 0x{:016x}, estimated parameters: {}\n",
                summary->learned_state_fingerprint, summary->estimated_parameter_count);
-    const double torch_seconds = torch_load_seconds(python, path);
+    const double torch_seconds = python_load_seconds(python, "torch", "torch.load(path)", path);
     if (torch_seconds >= 0) {
       fmt::print("torch.load: {:.1f} ms ({:.0f}x the static read)\n", torch_seconds * 1e3,
                  torch_seconds / best);

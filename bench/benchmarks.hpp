@@ -13,6 +13,9 @@ int bench_catboost(const std::vector<std::string>& words);
 // Reading a 50 MiB LightGBM text model against hashing its bytes, from memory and from a file.
 int bench_lightgbm(const std::vector<std::string>& words);
 
+// Reading a 128 MiB ONNX model against hashing its bytes; peak RSS and onnx.load for scale.
+int bench_onnx(const std::vector<std::string>& words);
+
 // Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.
 int bench_pytorch(const std::vector<std::string>& words);
 

@@ -133,7 +133,7 @@ Result<FileBytes> FileBytes::read(const std::string& path) {
   if (::fstat(file->fd(), &info) == 0 && info.st_size > 0) {
     hint = static_cast<std::size_t>(info.st_size);
     if (is_regular(info)) {
-      void* mapped = ::mmap(nullptr, hint, PROT_READ, MAP_PRIVATE, file->fd(), 0);
+      void* mapped = ::mmap(nullptr, hint, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file->fd(), 0);
       if (mapped != MAP_FAILED) {
         ::madvise(mapped, hint, MADV_SEQUENTIAL);
         bytes.mapped_ = static_cast<const char*>(mapped);

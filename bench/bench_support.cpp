@@ -1,0 +1,36 @@
+#include "bench_support.hpp"
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+#include <fmt/core.h>
+
+#include "util/text.hpp"
+
+namespace orvik::bench {
+
+double peak_rss_mib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB on Linux
+}
+
+double python_load_seconds(const std::string& python, const std::string& module,
+                           const std::string& statement, const std::string& path) {
+  const std::string command = fmt::format(
+      "'{}' -c 'import sys, time\ntry:\n import {}\nexcept Exception:\n sys.exit(3)\n"
+      "path = sys.argv[1]\nt = time.perf_counter(); {}; print(time.perf_counter() - t)' '{}' "
+      "2>/dev/null",
+      python, module, statement, path);
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char line[128] = {};
+  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+  const int status = ::pclose(pipe);
+  if (!got || status != 0) return -1;
+  auto seconds = parse_f64(trim_white_space(line));
+  return seconds ? *seconds : -1;
+}
+
+}  // namespace orvik::bench

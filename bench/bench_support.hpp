@@ -1,0 +1,31 @@
+#pragma once
+// Measuring helpers the benchmarks share: best-of-N timing, peak resident memory, and the time a
+// Python library takes to load the same file.
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+namespace orvik::bench {
+
+// The fastest of `runs` calls of `run`, in milliseconds.
+template <class F>
+double best_ms(int runs, F&& run) {
+  double best = 1e300;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const auto stop = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double, std::milli>(stop - start).count());
+  }
+  return best;
+}
+
+// The process's peak resident set so far, in MiB.
+double peak_rss_mib();
+
+// Seconds that `python` takes to run `statement` (with `path` bound to the file), timed inside the
+// interpreter after `import module`; negative when the interpreter or the module is missing.
+double python_load_seconds(const std::string& python, const std::string& module,
+                           const std::string& statement, const std::string& path);
+
+}  // namespace orvik::bench
