@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <map>
 #include <string_view>
+#include <utility>
 
 #include <fmt/core.h>
 
@@ -90,6 +92,7 @@ Estimate estimate_matmul_ops(Dims a, Dims b) {
       const std::int64_t db = i < batch_b.size() ? batch_b[batch_b.size() - 1 - i] : 1;
       if (da != db && da != 1 && db != 1) return std::nullopt;
       batch = guarded_product(batch, {static_cast<std::uint64_t>(da == 1 ? db : da)});
+      if (!batch) return std::nullopt;
     }
     factor = guarded_product(batch, {2});
   }
@@ -97,47 +100,83 @@ Estimate estimate_matmul_ops(Dims a, Dims b) {
                                   static_cast<std::uint64_t>(k)});
 }
 
-Estimate estimate_conv_ops(Dims weight, Dims output) {
-  if (weight.size() < 3 || output.size() < 3) return std::nullopt;
-  if (is_negative(output[0])) return std::nullopt;
+namespace {
+
+// Conv with the two spatial products already taken.
+Estimate conv_ops(Dims weight, Dims output, std::uint64_t spatial_out, std::uint64_t kernel) {
+  if (weight.size() < 3 || output.size() < 3 || is_negative(output[0])) return std::nullopt;
   return guarded_product(
-      2, {static_cast<std::uint64_t>(output[0]), static_cast<std::uint64_t>(output[1]),
-          wrapping_product(output.subspan(2)), static_cast<std::uint64_t>(weight[1]),
-          wrapping_product(weight.subspan(2))});
+      2, {static_cast<std::uint64_t>(output[0]), static_cast<std::uint64_t>(output[1]), spatial_out,
+          static_cast<std::uint64_t>(weight[1]), kernel});
 }
 
-Estimate estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes) {
+using Shape = const std::vector<std::int64_t>*;
+
+// What the estimates already worked out for shapes of one graph. A file can name one long shape
+// from many nodes; without this, n bytes could ask for about n² steps.
+struct CostMemo {
+  std::map<std::pair<Shape, std::size_t>, std::uint64_t> products;  // wrapping, from a dim on
+  std::map<std::pair<Shape, Shape>, Estimate> matmuls;
+
+  std::uint64_t product(Shape shape, std::size_t from) {
+    if (shape->size() <= from) return 1;
+    const auto [entry, added] = products.try_emplace({shape, from}, 0);
+    if (added) entry->second = wrapping_product(Dims(*shape).subspan(from));
+    return entry->second;
+  }
+
+  Estimate matmul(Shape a, Shape b) {
+    const auto [entry, added] = matmuls.try_emplace({a, b}, std::nullopt);
+    if (added) entry->second = estimate_matmul_ops(*a, *b);
+    return entry->second;
+  }
+};
+
+Estimate estimate_with(const OnnxNode& node, const ShapeMap& shapes, CostMemo& memo) {
   const std::string_view op = node.op_type;
   if (std::find(kElementwiseOps.begin(), kElementwiseOps.end(), op) != kElementwiseOps.end()) {
     const auto* output = shape_of(node.outputs, 0, shapes);
     if (output == nullptr) return std::nullopt;
-    return wrapping_product(*output);
+    return memo.product(output, 0);
   }
   if (op == "Gemm" || op == "MatMul") {
     const auto* a = shape_of(node.inputs, 0, shapes);
     const auto* b = shape_of(node.inputs, 1, shapes);
     if (a == nullptr || b == nullptr) return std::nullopt;
-    return op == "Gemm" ? estimate_gemm_ops(*a, *b, node.attributes) : estimate_matmul_ops(*a, *b);
+    return op == "Gemm" ? estimate_gemm_ops(*a, *b, node.attributes) : memo.matmul(a, b);
   }
   if (op == "Conv") {
     const auto* weight = shape_of(node.inputs, 1, shapes);
     const auto* output = shape_of(node.outputs, 0, shapes);
     if (weight == nullptr || output == nullptr) return std::nullopt;
-    return estimate_conv_ops(*weight, *output);
+    return conv_ops(*weight, *output, memo.product(output, 2), memo.product(weight, 2));
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+Estimate estimate_conv_ops(Dims weight, Dims output) {
+  return conv_ops(weight, output, output.size() < 3 ? 1 : wrapping_product(output.subspan(2)),
+                  weight.size() < 3 ? 1 : wrapping_product(weight.subspan(2)));
+}
+
+Estimate estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes) {
+  CostMemo memo;
+  return estimate_with(node, shapes, memo);
 }
 
 std::vector<OnnxNodeCost> node_cost_rows(const std::vector<OnnxNode>& nodes,
                                          const ShapeMap& shapes) {
   std::vector<OnnxNodeCost> rows;
   rows.reserve(nodes.size());
+  CostMemo memo;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const OnnxNode& node = nodes[i];
     OnnxNodeCost row;
     row.name = node.name && !node.name->empty() ? *node.name : fmt::format("node_{}", i + 1);
     row.op_type = node.op_type;
-    row.estimated_ops = estimate_node_ops(node, shapes);
+    row.estimated_ops = estimate_with(node, shapes, memo);
     rows.push_back(std::move(row));
   }
   return rows;

@@ -1,6 +1,7 @@
 #include "onnx/onnx_reader.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include <fmt/core.h>
@@ -32,7 +33,7 @@ template <class Target>
 Result<void> take_text(const ProtoField& field, Target& target) {
   auto text = read_proto_string(field.payload);
   if (!text) return fail(std::move(text.error()));
-  if constexpr (requires { target.push_back(std::move(*text)); }) {
+  if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
     target.push_back(std::move(*text));
   } else {
     target = std::move(*text);
