@@ -123,14 +123,10 @@ bool write_model(const std::string& path) {
 
 int bench_onnx(const std::vector<std::string>& words) {
   int runs = 5;
-  bool keep = false;
-  std::string python = "/usr/bin/python3";
+  FileBenchOptions options;
   for (std::size_t i = 0; i < words.size(); ++i) {
-    if (words[i] == "--keep") {
-      keep = true;
-    } else if (words[i] == "--python" && i + 1 < words.size()) {
-      python = words[++i];
-    } else if (words[i] == "--runs" && i + 1 < words.size()) {
+    if (take_file_bench_option(words, i, options)) continue;
+    if (words[i] == "--runs" && i + 1 < words.size()) {
       const auto value = parse_u64(words[++i]);
       if (!value || *value == 0 || *value > 1000) {
         fmt::print(stderr, "runs must be a whole number from 1 to 1000\n");
@@ -177,14 +173,14 @@ int bench_onnx(const std::vector<std::string>& words) {
              mib / file_ms * 1000.0, file_ms / hash_ms);
   fmt::print("  peak RSS {:.1f} MiB before the file reads, {:.1f} MiB after\n", rss_before,
              rss_after);
-  const double onnx_seconds = python_load_seconds(python, "onnx", "onnx.load(path)", path);
+  const double onnx_seconds = python_load_seconds(options.python, "onnx", "onnx.load(path)", path);
   if (onnx_seconds >= 0) {
-    fmt::print("  onnx.load ({})  {:8.1f} ms  x{:.1f} read_onnx\n", python, onnx_seconds * 1e3,
-               onnx_seconds * 1e3 / file_ms);
+    fmt::print("  onnx.load ({})  {:8.1f} ms  x{:.1f} read_onnx\n", options.python,
+               onnx_seconds * 1e3, onnx_seconds * 1e3 / file_ms);
   } else {
-    fmt::print("  onnx.load: skipped ({} cannot import onnx)\n", python);
+    fmt::print("  onnx.load: skipped ({} cannot import onnx)\n", options.python);
   }
-  if (keep) {
+  if (options.keep) {
     fmt::print("kept {}\n", path);
   } else {
     std::filesystem::remove(path);

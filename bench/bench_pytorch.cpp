@@ -234,14 +234,10 @@ bool write_checkpoint(const std::string& path, std::uint64_t storage_bytes, int 
 int bench_pytorch(const std::vector<std::string>& words) {
   std::uint64_t total_mib = 1024;
   int storages = 64;
-  bool keep = false;
-  std::string python = "/usr/bin/python3";
+  FileBenchOptions options;
   for (std::size_t i = 0; i < words.size(); ++i) {
-    if (words[i] == "--keep") {
-      keep = true;
-    } else if (words[i] == "--python" && i + 1 < words.size()) {
-      python = words[++i];
-    } else if ((words[i] == "--mib" || words[i] == "--storages") && i + 1 < words.size()) {
+    if (take_file_bench_option(words, i, options)) continue;
+    if ((words[i] == "--mib" || words[i] == "--storages") && i + 1 < words.size()) {
       auto value = parse_u64(words[i + 1]);
       if (!value || *value == 0) {
         fmt::print(stderr, "bad value for {}\n", words[i]);
@@ -313,15 +309,16 @@ int bench_pytorch(const std::vector<std::string>& words) {
         rss_before, rss_after_write, rss_after_read);
     fmt::print("learned-state fingerprint: 0x{:016x}, estimated parameters: {}\n",
                summary->learned_state_fingerprint, summary->estimated_parameter_count);
-    const double torch_seconds = python_load_seconds(python, "torch", "torch.load(path)", path);
+    const double torch_seconds =
+        python_load_seconds(options.python, "torch", "torch.load(path)", path);
     if (torch_seconds >= 0) {
       fmt::print("torch.load: {:.1f} ms ({:.0f}x the static read)\n", torch_seconds * 1e3,
                  torch_seconds / best);
     } else {
-      fmt::print("torch.load: skipped ({} cannot import torch)\n", python);
+      fmt::print("torch.load: skipped ({} cannot import torch)\n", options.python);
     }
   }
-  if (keep) {
+  if (options.keep) {
     fmt::print("kept {}\n", path);
   } else {
     std::error_code ignored;

@@ -10,6 +10,19 @@
 
 namespace orvik::bench {
 
+bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& i,
+                            FileBenchOptions& options) {
+  if (words[i] == "--keep") {
+    options.keep = true;
+    return true;
+  }
+  if (words[i] == "--python" && i + 1 < words.size()) {
+    options.python = words[++i];
+    return true;
+  }
+  return false;
+}
+
 double peak_rss_mib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace orvik::bench {
 
@@ -19,6 +20,17 @@ double best_ms(int runs, F&& run) {
   }
   return best;
 }
+
+// The options of the benchmarks that write a model file: --keep leaves the file behind, and
+// --python PATH names the interpreter that times the framework's own loader.
+struct FileBenchOptions {
+  bool keep = false;
+  std::string python = "/usr/bin/python3";
+};
+
+// Consumes words[i] (and the value after it) when it is one of those options.
+bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& i,
+                            FileBenchOptions& options);
 
 // The process's peak resident set so far, in MiB.
 double peak_rss_mib();
