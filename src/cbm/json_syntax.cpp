@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/text.hpp"
+
 namespace orvik {
 namespace {
 
@@ -177,54 +179,34 @@ class Checker {
     const std::size_t start = pos_;
     if (text_[pos_] == '-') ++pos_;
     if (at_end() || !is_digit(text_[pos_])) return false;
-    // The decimal magnitude: the value lies in [10^(m-1), 10^m) for its first non-zero digit.
-    std::int64_t magnitude = 0;
-    bool nonzero_seen = false;
     if (text_[pos_] == '0') {
       ++pos_;
     } else {
-      while (!at_end() && is_digit(text_[pos_])) {
-        ++magnitude;
-        ++pos_;
-      }
-      nonzero_seen = true;
+      skip_digits();
     }
     if (!at_end() && text_[pos_] == '.') {
       ++pos_;
       if (at_end() || !is_digit(text_[pos_])) return false;
-      while (!at_end() && is_digit(text_[pos_])) {
-        if (!nonzero_seen) {
-          if (text_[pos_] == '0') {
-            --magnitude;
-          } else {
-            nonzero_seen = true;
-          }
-        }
-        ++pos_;
-      }
+      skip_digits();
     }
     if (!at_end() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
       ++pos_;
-      bool negative = false;
-      if (!at_end() && (text_[pos_] == '+' || text_[pos_] == '-')) {
-        negative = text_[pos_] == '-';
-        ++pos_;
-      }
+      if (!at_end() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
       if (at_end() || !is_digit(text_[pos_])) return false;
-      std::int64_t exponent = 0;
-      while (!at_end() && is_digit(text_[pos_])) {
-        // Saturates far beyond any double exponent, so long digit strings cannot overflow.
-        if (exponent < 1'000'000'000) exponent = exponent * 10 + (text_[pos_] - '0');
-        ++pos_;
-      }
-      magnitude += negative ? -exponent : exponent;
+      skip_digits();
     }
-    if (!nonzero_seen) return true;  // zero
+    const std::string_view token = text_.substr(start, pos_ - start);
+    const std::optional<std::int64_t> magnitude = json_number_magnitude(token);
+    if (!magnitude) return true;  // zero
     // The largest double is about 1.8e308: below 10^308 always fits, 10^309 and up never does.
-    if (magnitude <= 308) return true;
-    if (magnitude >= 310) return false;
-    const std::string token(text_.substr(start, pos_ - start));
-    return std::isfinite(std::strtod(token.c_str(), nullptr));
+    if (*magnitude <= 308) return true;
+    if (*magnitude >= 310) return false;
+    return std::isfinite(std::strtod(std::string(token).c_str(), nullptr));
+  }
+
+  void skip_digits() {
+    while (!at_end() && is_digit(text_[pos_]))
+      ++pos_;
   }
 
   std::string_view text_;

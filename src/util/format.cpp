@@ -26,18 +26,11 @@ ShortestDigits shortest_digits_of(Float value) {
   return out;
 }
 
-// The digits written out in plain decimal, never in exponent form, without a trailing ".0".
-template <class Float>
-std::string plain_decimal(Float value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  const ShortestDigits shortest = shortest_digits_of(value);
-  const std::string& digits = shortest.digits;
+// Appends the digits with the decimal point `point` places after the first digit (zeros padded
+// on either side as needed); a whole number gets ".0" only when `whole_point` is set.
+void append_plain_digits(std::string& out, const std::string& digits, long point,
+                         bool whole_point) {
   const auto count = static_cast<long>(digits.size());
-  // Position of the decimal point relative to the first digit.
-  const long point = static_cast<long>(shortest.exponent) + 1;
-  std::string out;
-  if (std::signbit(value)) out.push_back('-');
   if (point <= 0) {
     out.append("0.");
     out.append(static_cast<std::size_t>(-point), '0');
@@ -45,11 +38,24 @@ std::string plain_decimal(Float value) {
   } else if (point >= count) {
     out.append(digits);
     out.append(static_cast<std::size_t>(point - count), '0');
+    if (whole_point) out.append(".0");
   } else {
     out.append(digits, 0, static_cast<std::size_t>(point));
     out.push_back('.');
     out.append(digits, static_cast<std::size_t>(point));
   }
+}
+
+// The digits written out in plain decimal, never in exponent form, without a trailing ".0".
+template <class Float>
+std::string plain_decimal(Float value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  const ShortestDigits shortest = shortest_digits_of(value);
+  std::string out;
+  if (std::signbit(value)) out.push_back('-');
+  // Position of the decimal point relative to the first digit.
+  append_plain_digits(out, shortest.digits, static_cast<long>(shortest.exponent) + 1, false);
   return out;
 }
 
@@ -69,6 +75,32 @@ std::string format_float(double value) {
 
 std::string format_f32(float value) {
   return plain_decimal(value);
+}
+
+std::string format_json_float(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  std::string out;
+  if (std::signbit(value)) out.push_back('-');
+  if (value == 0.0) {
+    out.append("0.0");
+    return out;
+  }
+  const ShortestDigits shortest = shortest_digits(value);
+  const std::string& digits = shortest.digits;
+  const int point = shortest.exponent + 1;  // position of the decimal point after the first digit
+  if (point > -5 && point <= 16) {
+    append_plain_digits(out, digits, point, true);
+    return out;
+  }
+  out.push_back(digits[0]);
+  if (digits.size() > 1) {
+    out.push_back('.');
+    out.append(digits, 1);
+  }
+  out.push_back('e');
+  out.append(std::to_string(shortest.exponent));
+  return out;
 }
 
 std::string format_fixed(double value, int decimals) {

@@ -13,6 +13,12 @@ std::string format_float(double value);
 // (0.1f gives 0.1, where format_float of the widened value gives 0.10000000149011612).
 std::string format_f32(float value);
 
+// A finite double as JSON numbers are written: the shortest round-trip digits, plain decimal with
+// at least one fractional digit for magnitudes in [1e-5, 1e16) (0.03, 1.0, 0.00001, -0.0),
+// otherwise digits and exponent without '+' or leading zeros (1e-7, 1.5e17, 1e16).
+// Non-finite values give NaN, inf and -inf.
+std::string format_json_float(double value);
+
 // Fixed point with exactly `decimals` digits after the point, exact binary value rounded half to
 // even; the minus sign is kept for negative zero and for values rounding to zero. NaN, inf, -inf.
 std::string format_fixed(double value, int decimals);

@@ -86,45 +86,12 @@ void append_integer(std::string& out, Integer value) {
   out.append(buffer, result.ptr);
 }
 
-// Shortest round-trip digits; plain decimal with at least one fractional digit when the magnitude
-// is in [1e-5, 1e16), otherwise mantissa and exponent without '+' or leading zeros.
 void append_float(std::string& out, double value) {
   if (!std::isfinite(value)) {
     out.append("null");
     return;
   }
-  if (std::signbit(value)) out.push_back('-');
-  if (value == 0.0) {
-    out.append("0.0");
-    return;
-  }
-  const ShortestDigits shortest = shortest_digits(value);
-  const std::string& digits = shortest.digits;
-  const int count = static_cast<int>(digits.size());
-  const int point = shortest.exponent + 1;  // position of the decimal point after the first digit
-  if (point > -5 && point <= 16) {
-    if (point <= 0) {
-      out.append("0.");
-      out.append(static_cast<std::size_t>(-point), '0');
-      out.append(digits);
-    } else if (point >= count) {
-      out.append(digits);
-      out.append(static_cast<std::size_t>(point - count), '0');
-      out.append(".0");
-    } else {
-      out.append(digits, 0, static_cast<std::size_t>(point));
-      out.push_back('.');
-      out.append(digits, static_cast<std::size_t>(point));
-    }
-    return;
-  }
-  out.push_back(digits[0]);
-  if (count > 1) {
-    out.push_back('.');
-    out.append(digits, 1);
-  }
-  out.push_back('e');
-  append_integer(out, shortest.exponent);
+  out.append(format_json_float(value));
 }
 
 // Writes without recursion: containers being written sit on an explicit stack, so nesting depth

@@ -422,6 +422,39 @@ Result<double> parse_f64(std::string_view text) {
   return apply_sign(value);
 }
 
+std::optional<std::int64_t> json_number_magnitude(std::string_view number) {
+  std::size_t i = 0;
+  if (i < number.size() && number[i] == '-') ++i;
+  std::int64_t magnitude = 0;
+  bool nonzero = false;
+  for (; i < number.size() && is_ascii_digit(number[i]); ++i) {
+    if (number[i] != '0') nonzero = true;
+    if (nonzero) ++magnitude;
+  }
+  if (i < number.size() && number[i] == '.') {
+    for (++i; i < number.size() && is_ascii_digit(number[i]); ++i) {
+      if (nonzero) continue;
+      if (number[i] == '0') {
+        --magnitude;
+      } else {
+        nonzero = true;
+      }
+    }
+  }
+  if (!nonzero) return std::nullopt;
+  if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+    ++i;
+    const bool negative = i < number.size() && number[i] == '-';
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+    std::int64_t exponent = 0;
+    for (; i < number.size() && is_ascii_digit(number[i]); ++i) {
+      if (exponent < 1'000'000'000) exponent = exponent * 10 + (number[i] - '0');
+    }
+    magnitude += negative ? -exponent : exponent;
+  }
+  return magnitude;
+}
+
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.starts_with(prefix);
 }

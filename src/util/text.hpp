@@ -2,6 +2,7 @@
 // UTF-8 validation and lossy decoding, Unicode White_Space trimming and splitting, strict number
 // parsing with the messages users see ("parse --limit: invalid digit found in string").
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,11 @@ Result<std::int64_t> parse_i64(std::string_view text);
 // Optional sign, digits with optional fraction and exponent, or inf / infinity / nan in any case.
 // Messages: "invalid float literal", "cannot parse float from empty string".
 Result<double> parse_f64(std::string_view text);
+
+// The decimal magnitude of a JSON number text (-?digits[.digits][(e|E)[+-]digits]): the m for
+// which a non-zero value lies in [10^(m-1), 10^m), or nothing when every digit is zero. The
+// exponent saturates far beyond any double's range, so long digit strings cannot overflow.
+std::optional<std::int64_t> json_number_magnitude(std::string_view number);
 
 bool starts_with(std::string_view text, std::string_view prefix);
 bool ends_with(std::string_view text, std::string_view suffix);
