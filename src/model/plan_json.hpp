@@ -1,0 +1,246 @@
+#pragma once
+// The streaming JSON reader behind tensor plans. It reads values in the order a record reader asks
+// for them and reports the first problem in the words users see: the syntax messages ("expected
+// `,` or `]`", "trailing characters", ...), the type messages ("invalid type: string \"x\",
+// expected a sequence") and " at line L column C", where C counts the bytes of line L up to and
+// including the last byte the reader had consumed when the problem surfaced. Which bytes have been
+// consumed at that moment is part of the contract: a record's closing bracket is consumed before
+// a problem found inside the record is positioned, so a missing field points at the closing brace.
+//
+// Nesting is limited: the 128th open container fails with "recursion limit exceeded". Values that
+// are skipped are scanned without recursion and without that limit.
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace orvik {
+
+struct PlanReadError {
+  std::string message;
+  std::size_t line = 0;    // from 1; 0 while the position is still to be filled in
+  std::size_t column = 0;  // bytes of the line consumed, so the column of the last byte read
+};
+
+template <class T>
+using PlanRead = std::expected<T, PlanReadError>;
+
+// An error of a record reader, positioned later by the value reader that encloses it.
+inline std::unexpected<PlanReadError> plan_error(std::string message) {
+  return std::unexpected(PlanReadError{std::move(message)});
+}
+
+// "{message} at line {line} column {column}", or the message alone when it has no position.
+std::string plan_error_text(const PlanReadError& error);
+
+// The messages of a record reader.
+std::string invalid_type_message(std::string_view found, std::string_view expected);
+std::string invalid_value_message(std::string_view found, std::string_view expected);
+std::string invalid_length_message(std::size_t length, std::string_view expected);
+std::string missing_field_message(std::string_view field);
+std::string duplicate_field_message(std::string_view field);
+
+// A number as read: a non-negative integer that fits 64 bits, a negative one that fits, or any
+// other number as the nearest double ("-0" is the double -0.0).
+struct PlanNumber {
+  enum class Kind { U64, I64, F64 };
+  Kind kind = Kind::U64;
+  std::uint64_t u64 = 0;
+  std::int64_t i64 = 0;
+  double f64 = 0;
+};
+
+// How a found value is named in a type message: "integer `5`", "floating point `1.5`" (the
+// JSON number text, always with a point or an exponent), "string \"abc\"" (quoted and escaped as
+// a debugger shows text), "boolean `true`", "null", "sequence", "map".
+std::string found_number_text(const PlanNumber& number);
+std::string found_string_text(std::string_view text);
+
+// A JSON value read whole and kept for a second reading, for records whose kind is only known
+// once all their keys have been seen. Keys are unescaped; duplicates are kept in document order.
+struct PlanContent {
+  enum class Kind { Null, Bool, Number, String, Seq, Map };
+  Kind kind = Kind::Null;
+  bool boolean = false;
+  PlanNumber number;
+  std::string text;
+  std::vector<PlanContent> items;
+  std::vector<std::pair<std::string, PlanContent>> members;
+};
+
+std::string found_content_text(const PlanContent& content);
+
+class PlanJsonReader {
+ public:
+  // Per-container state: the first element or member needs no comma.
+  struct SeqState {
+    bool first = true;
+  };
+  struct MapState {
+    bool first = true;
+  };
+
+  // `text` must be valid UTF-8 and outlive the reader.
+  explicit PlanJsonReader(std::string_view text) : text_(text) {}
+
+  // A record: `visit_seq(SeqState&)` for its array form, `visit_map(MapState&)` for its object
+  // form; any other value fails with "invalid type: {found}, expected {expected}". The closing
+  // bracket is consumed (or checked) before an error of the visitor is positioned.
+  template <class T, class VisitSeq, class VisitMap>
+  PlanRead<T> read_struct(std::string_view expected, VisitSeq visit_seq, VisitMap visit_map) {
+    return read_container<T>(expected, true, visit_seq, visit_map);
+  }
+
+  // A list of values, each read by `element()`; "a sequence" is the expected text.
+  template <class Element>
+  auto read_seq(Element element)
+      -> PlanRead<std::vector<typename decltype(element())::value_type>> {
+    using List = std::vector<typename decltype(element())::value_type>;
+    const auto visit_seq = [&](SeqState& seq) -> PlanRead<List> {
+      List out;
+      while (true) {
+        auto next = next_element(seq, element);
+        if (!next) return std::unexpected(std::move(next.error()));
+        if (!*next) return out;
+        out.push_back(std::move(**next));
+      }
+    };
+    const auto unused_map = [](MapState&) -> PlanRead<List> { return List{}; };
+    return read_container<List>("a sequence", false, visit_seq, unused_map);
+  }
+
+  // Null gives nothing; any other value is read by `some()`.
+  template <class Some>
+  auto read_option(Some some) -> PlanRead<std::optional<typename decltype(some())::value_type>> {
+    if (parse_whitespace() == 'n') {
+      eat_char();
+      if (auto ident = parse_ident("ull"); !ident) return std::unexpected(ident.error());
+      return std::nullopt;
+    }
+    auto value = some();
+    if (!value) return std::unexpected(std::move(value.error()));
+    return std::optional(std::move(*value));
+  }
+
+  // The next element of an array, or nothing after its last one.
+  template <class Element>
+  auto next_element(SeqState& seq, Element element)
+      -> PlanRead<std::optional<typename decltype(element())::value_type>> {
+    const PlanRead<bool> more = has_next_element(seq);
+    if (!more) return std::unexpected(more.error());
+    if (!*more) return std::nullopt;
+    auto value = element();
+    if (!value) return std::unexpected(std::move(value.error()));
+    return std::optional(std::move(*value));
+  }
+
+  // The next key of an object (unescaped), or nothing after its last member.
+  PlanRead<std::optional<std::string>> next_key(MapState& map);
+
+  // The colon after a key, then the member's value read by `value()`.
+  template <class Value>
+  auto next_value(Value value) -> decltype(value()) {
+    if (auto colon = parse_object_colon(); !colon) return std::unexpected(colon.error());
+    return value();
+  }
+
+  // A string; any other value fails with "invalid type: {found}, expected {expected}".
+  PlanRead<std::string> read_string(std::string_view expected);
+  // A number; any other value fails as above.
+  PlanRead<PlanNumber> read_number(std::string_view expected);
+  // Skips one value of any kind, checking its syntax.
+  PlanRead<bool> ignore_value();
+  // One value of any kind, kept whole.
+  PlanRead<PlanContent> read_content();
+
+  // Positions a record reader's error at the last byte consumed, unless it has a position.
+  PlanReadError fix_position(PlanReadError error) const;
+
+  // After the top-level value only white space may follow ("trailing characters").
+  PlanRead<void> end();
+
+ private:
+  static constexpr std::string_view kEofValue = "EOF while parsing a value";
+  static constexpr std::string_view kRecursionLimit = "recursion limit exceeded";
+
+  int peek() const {
+    return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : -1;
+  }
+  int peek_or_null() const { return index_ < text_.size() ? peek() : 0; }
+  void eat_char() { ++index_; }
+  int next_char() {
+    const int c = peek();
+    if (c >= 0) ++index_;
+    return c;
+  }
+  int parse_whitespace();
+  bool enter() { return --remaining_depth_ != 0; }
+  void leave() { ++remaining_depth_; }
+
+  PlanReadError error_at(std::size_t index, std::string_view message) const;
+  // At the last byte consumed, or at the next byte (the end of the text at most).
+  PlanReadError error(std::string_view message) const;
+  PlanReadError peek_error(std::string_view message) const;
+  PlanReadError peek_invalid_type(std::string_view expected);
+
+  PlanRead<bool> has_next_element(SeqState& seq);
+  PlanRead<void> end_seq();
+  PlanRead<void> end_map();
+  PlanRead<void> parse_object_colon();
+  PlanRead<void> parse_ident(std::string_view rest);
+
+  PlanRead<PlanNumber> parse_integer(bool positive, std::size_t start);
+  PlanRead<PlanNumber> parse_number_tail(bool positive, std::size_t start, bool integer_fits,
+                                         std::uint64_t significand);
+  PlanRead<PlanNumber> finish_float(std::size_t start, bool positive);
+  PlanRead<void> ignore_number();
+
+  // "null", "true" or "false" starting with `first`.
+  PlanRead<PlanContent> parse_literal(int first);
+  PlanRead<std::string> parse_str();
+  PlanRead<void> ignore_str();
+  void skip_to_escape();
+  // The escape after a backslash, appended to `out`; skipped (surrogates unchecked) when null.
+  PlanRead<void> parse_escape(std::string* out);
+  PlanRead<void> parse_unicode_escape(std::string* out);
+  PlanRead<std::uint16_t> decode_hex_escape();
+
+  // An array, or an object when `accept_map`; the body of read_struct and read_seq.
+  template <class T, class VisitSeq, class VisitMap>
+  PlanRead<T> read_container(std::string_view expected, bool accept_map, const VisitSeq& visit_seq,
+                             const VisitMap& visit_map) {
+    const int peek = parse_whitespace();
+    if (peek < 0) return std::unexpected(peek_error(kEofValue));
+    PlanRead<T> value = std::unexpected(PlanReadError{});
+    const bool is_seq = peek == '[';
+    if (is_seq || (peek == '{' && accept_map)) {
+      if (!enter()) return std::unexpected(peek_error(kRecursionLimit));
+      eat_char();
+      if (is_seq) {
+        SeqState seq;
+        value = visit_seq(seq);
+      } else {
+        MapState map;
+        value = visit_map(map);
+      }
+      leave();
+      // The closing bracket is read even after a failure, before the failure is positioned.
+      const PlanRead<void> end = is_seq ? end_seq() : end_map();
+      if (value && !end) value = std::unexpected(end.error());
+    } else {
+      value = std::unexpected(peek_invalid_type(expected));
+    }
+    if (!value) return std::unexpected(fix_position(std::move(value.error())));
+    return value;
+  }
+
+  std::string_view text_;
+  std::size_t index_ = 0;
+  unsigned remaining_depth_ = 128;
+};
+
+}  // namespace orvik

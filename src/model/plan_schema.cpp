@@ -1,0 +1,451 @@
+#include "model/plan_schema.hpp"
+
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "model/plan_json.hpp"
+
+namespace orvik {
+
+namespace {
+
+using SeqState = PlanJsonReader::SeqState;
+using MapState = PlanJsonReader::MapState;
+
+// One field of a record: its key, whether it must be given, and how its value is read from the
+// document (for records read directly) or from a buffered value (for records inside a layer).
+template <class Record>
+struct Field {
+  std::string_view name;
+  bool required;
+  PlanRead<void> (*from_stream)(PlanJsonReader&, Record&);
+  PlanRead<void> (*from_content)(const PlanContent&, Record&);
+};
+
+template <class T>
+PlanRead<void> assign(T& slot, PlanRead<T> value) {
+  if (!value) return std::unexpected(std::move(value.error()));
+  slot = std::move(*value);
+  return {};
+}
+
+template <class Record, std::size_t N>
+const Field<Record>* find_field(const std::array<Field<Record>, N>& fields, std::string_view key,
+                                std::size_t& index) {
+  for (index = 0; index < N; ++index) {
+    if (fields[index].name == key) return &fields[index];
+  }
+  return nullptr;
+}
+
+// A record read from the document, in either form.
+template <class Record, std::size_t N>
+PlanRead<Record> read_record(PlanJsonReader& r, std::string_view expected,
+                             std::string_view length_text,
+                             const std::array<Field<Record>, N>& fields) {
+  const auto visit_seq = [&](SeqState& seq) -> PlanRead<Record> {
+    Record record;
+    for (std::size_t i = 0; i < N; ++i) {
+      const auto present = r.next_element(seq, [&]() -> PlanRead<bool> {
+        if (auto read = fields[i].from_stream(r, record); !read) {
+          return std::unexpected(std::move(read.error()));
+        }
+        return true;
+      });
+      if (!present) return std::unexpected(present.error());
+      if (!*present) return plan_error(invalid_length_message(i, length_text));
+    }
+    return record;
+  };
+  const auto visit_map = [&](MapState& map) -> PlanRead<Record> {
+    Record record;
+    std::array<bool, N> seen{};
+    while (true) {
+      auto key = r.next_key(map);
+      if (!key) return std::unexpected(std::move(key.error()));
+      if (!*key) break;
+      std::size_t i = 0;
+      const Field<Record>* field = find_field(fields, **key, i);
+      if (field != nullptr && seen[i]) return plan_error(duplicate_field_message(field->name));
+      const auto read = r.next_value([&]() -> PlanRead<void> {
+        if (field == nullptr) {
+          if (auto skipped = r.ignore_value(); !skipped) {
+            return std::unexpected(std::move(skipped.error()));
+          }
+          return {};
+        }
+        return field->from_stream(r, record);
+      });
+      if (!read) return std::unexpected(read.error());
+      if (field != nullptr) seen[i] = true;
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+      if (fields[i].required && !seen[i]) return plan_error(missing_field_message(fields[i].name));
+    }
+    return record;
+  };
+  return r.read_struct<Record>(expected, visit_seq, visit_map);
+}
+
+// A record read from a buffered value. An array longer than the record fails with
+// "invalid length {}, expected {} elements in sequence".
+template <class Record, std::size_t N>
+PlanRead<Record> content_record(const PlanContent& content, std::string_view expected,
+                                std::string_view length_text,
+                                const std::array<Field<Record>, N>& fields) {
+  Record record;
+  if (content.kind == PlanContent::Kind::Seq) {
+    for (std::size_t i = 0; i < N; ++i) {
+      if (i >= content.items.size()) return plan_error(invalid_length_message(i, length_text));
+      if (auto read = fields[i].from_content(content.items[i], record); !read) {
+        return std::unexpected(std::move(read.error()));
+      }
+    }
+    if (content.items.size() > N) {
+      return plan_error(
+          invalid_length_message(content.items.size(), fmt::format("{} elements in sequence", N)));
+    }
+    return record;
+  }
+  if (content.kind != PlanContent::Kind::Map) {
+    return plan_error(invalid_type_message(found_content_text(content), expected));
+  }
+  std::array<bool, N> seen{};
+  for (const auto& [key, value] : content.members) {
+    std::size_t i = 0;
+    const Field<Record>* field = find_field(fields, key, i);
+    if (field == nullptr) continue;
+    if (seen[i]) return plan_error(duplicate_field_message(field->name));
+    if (auto read = field->from_content(value, record); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    seen[i] = true;
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    if (fields[i].required && !seen[i]) return plan_error(missing_field_message(fields[i].name));
+  }
+  return record;
+}
+
+// Numbers into field types.
+
+PlanRead<std::uint64_t> number_to_u64(const PlanNumber& number) {
+  switch (number.kind) {
+    case PlanNumber::Kind::U64:
+      return number.u64;
+    case PlanNumber::Kind::I64:
+      return plan_error(invalid_value_message(found_number_text(number), "u64"));
+    case PlanNumber::Kind::F64:
+      break;
+  }
+  return plan_error(invalid_type_message(found_number_text(number), "u64"));
+}
+
+// The nearest float; beyond the float range (from the largest float plus half a step, which
+// rounds to even, upwards) an infinity of the number's sign.
+float nearest_f32(double value) {
+  constexpr double kOverflow = 0x1.ffffffp127;
+  if (value >= kOverflow) return std::numeric_limits<float>::infinity();
+  if (value <= -kOverflow) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
+float number_to_f32(const PlanNumber& number) {
+  switch (number.kind) {
+    case PlanNumber::Kind::U64:
+      return static_cast<float>(number.u64);
+    case PlanNumber::Kind::I64:
+      return static_cast<float>(number.i64);
+    case PlanNumber::Kind::F64:
+      break;
+  }
+  return nearest_f32(number.f64);
+}
+
+// Values read from the document.
+
+PlanRead<std::uint64_t> read_u64(PlanJsonReader& r) {
+  const auto number = r.read_number("u64");
+  if (!number) return std::unexpected(number.error());
+  auto value = number_to_u64(*number);
+  if (!value) return std::unexpected(r.fix_position(std::move(value.error())));
+  return value;
+}
+
+PlanRead<float> read_f32(PlanJsonReader& r) {
+  const auto number = r.read_number("f32");
+  if (!number) return std::unexpected(number.error());
+  return number_to_f32(*number);
+}
+
+PlanRead<std::optional<std::string>> read_opt_string(PlanJsonReader& r) {
+  return r.read_option([&] { return r.read_string("a string"); });
+}
+
+PlanRead<std::vector<std::uint64_t>> read_u64_list(PlanJsonReader& r) {
+  return r.read_seq([&] { return read_u64(r); });
+}
+
+// Values read from a buffered layer.
+
+PlanRead<std::optional<std::string>> content_opt_string(const PlanContent& c) {
+  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
+  if (c.kind == PlanContent::Kind::String) return c.text;
+  return plan_error(invalid_type_message(found_content_text(c), "a string"));
+}
+
+PlanRead<std::uint64_t> content_u64(const PlanContent& c) {
+  if (c.kind == PlanContent::Kind::Number) return number_to_u64(c.number);
+  return plan_error(invalid_type_message(found_content_text(c), "u64"));
+}
+
+PlanRead<std::optional<std::uint64_t>> content_opt_u64(const PlanContent& c) {
+  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
+  auto value = content_u64(c);
+  if (!value) return std::unexpected(std::move(value.error()));
+  return *value;
+}
+
+template <class T, class Element>
+PlanRead<std::vector<T>> content_list(const PlanContent& c, Element element) {
+  if (c.kind != PlanContent::Kind::Seq) {
+    return plan_error(invalid_type_message(found_content_text(c), "a sequence"));
+  }
+  std::vector<T> out;
+  out.reserve(c.items.size());
+  for (const PlanContent& item : c.items) {
+    auto value = element(item);
+    if (!value) return std::unexpected(std::move(value.error()));
+    out.push_back(*value);
+  }
+  return out;
+}
+
+PlanRead<float> content_f32(const PlanContent& c) {
+  if (c.kind == PlanContent::Kind::Number) return number_to_f32(c.number);
+  return plan_error(invalid_type_message(found_content_text(c), "f32"));
+}
+
+// Records.
+
+constexpr std::array<Field<TensorSpec>, 2> kTensorSpecFields = {{
+    {"shape", true,
+     [](PlanJsonReader& r, TensorSpec& t) { return assign(t.shape, read_u64_list(r)); },
+     [](const PlanContent& c, TensorSpec& t) {
+       return assign(t.shape, content_list<std::uint64_t>(c, content_u64));
+     }},
+    {"data", true,
+     [](PlanJsonReader& r, TensorSpec& t) {
+       return assign(t.data, r.read_seq([&] { return read_f32(r); }));
+     },
+     [](const PlanContent& c, TensorSpec& t) {
+       return assign(t.data, content_list<float>(c, content_f32));
+     }},
+}};
+
+PlanRead<TensorSpec> read_tensor_spec(PlanJsonReader& r) {
+  return read_record(r, "struct TensorSpec", "struct TensorSpec with 2 elements",
+                     kTensorSpecFields);
+}
+
+PlanRead<std::optional<TensorSpec>> content_opt_tensor(const PlanContent& c) {
+  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
+  auto tensor = content_record(c, "struct TensorSpec", "struct TensorSpec with 2 elements",
+                               kTensorSpecFields);
+  if (!tensor) return std::unexpected(std::move(tensor.error()));
+  return std::optional(std::move(*tensor));
+}
+
+// Layer fields, all read from the buffered value of the layer.
+template <auto Member>
+PlanRead<void> opt_string_field(const PlanContent& c, LayerSpec& layer) {
+  return assign(layer.*Member, content_opt_string(c));
+}
+template <auto Member>
+PlanRead<void> opt_tensor_field(const PlanContent& c, LayerSpec& layer) {
+  return assign(layer.*Member, content_opt_tensor(c));
+}
+template <auto Member>
+PlanRead<void> opt_u64_field(const PlanContent& c, LayerSpec& layer) {
+  return assign(layer.*Member, content_opt_u64(c));
+}
+
+constexpr Field<LayerSpec> kName = {"name", false, nullptr, opt_string_field<&LayerSpec::name>};
+constexpr Field<LayerSpec> kExplain = {"explain", false, nullptr,
+                                       opt_string_field<&LayerSpec::explain>};
+
+constexpr std::array<Field<LayerSpec>, 7> kLinearFields = {{
+    kName,
+    kExplain,
+    {"weights", false, nullptr, opt_tensor_field<&LayerSpec::weights>},
+    {"bias", false, nullptr, opt_tensor_field<&LayerSpec::bias>},
+    {"in", false, nullptr, opt_u64_field<&LayerSpec::in>},
+    {"out", false, nullptr, opt_u64_field<&LayerSpec::out>},
+    {"out_features", false, nullptr, opt_u64_field<&LayerSpec::out_features>},
+}};
+
+constexpr std::array<Field<LayerSpec>, 9> kSelfAttentionFields = {{
+    kName,
+    kExplain,
+    {"wq", false, nullptr, opt_tensor_field<&LayerSpec::wq>},
+    {"wk", false, nullptr, opt_tensor_field<&LayerSpec::wk>},
+    {"wv", false, nullptr, opt_tensor_field<&LayerSpec::wv>},
+    {"tokens", false, nullptr, opt_u64_field<&LayerSpec::tokens>},
+    {"features", false, nullptr, opt_u64_field<&LayerSpec::features>},
+    {"head_dim", false, nullptr, opt_u64_field<&LayerSpec::head_dim>},
+    {"value_dim", false, nullptr, opt_u64_field<&LayerSpec::value_dim>},
+}};
+
+constexpr std::array<Field<LayerSpec>, 2> kActivationFields = {{kName, kExplain}};
+
+struct LayerTag {
+  std::string_view tag;
+  LayerKind kind;
+};
+constexpr std::array<LayerTag, 5> kLayerTags = {{
+    {"linear", LayerKind::Linear},
+    {"self_attention", LayerKind::SelfAttention},
+    {"relu", LayerKind::Relu},
+    {"gelu", LayerKind::Gelu},
+    {"softmax", LayerKind::Softmax},
+}};
+
+PlanRead<LayerKind> read_layer_tag(PlanJsonReader& r) {
+  const auto tag = r.read_string("variant identifier");
+  if (!tag) return std::unexpected(tag.error());
+  for (const LayerTag& known : kLayerTags) {
+    if (known.tag == *tag) return known.kind;
+  }
+  return std::unexpected(r.fix_position(PlanReadError{fmt::format(
+      "unknown variant `{}`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
+      "`softmax`",
+      *tag)}));
+}
+
+// A layer's tag and the rest of its value, kept whole until the tag is known.
+struct TaggedLayer {
+  LayerKind kind = LayerKind::Relu;
+  PlanContent fields;
+};
+
+PlanRead<LayerSpec> layer_from_content(const TaggedLayer& tagged) {
+  PlanRead<LayerSpec> layer;
+  switch (tagged.kind) {
+    case LayerKind::Linear:
+      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Linear with 7 elements",
+                             kLinearFields);
+      break;
+    case LayerKind::SelfAttention:
+      layer = content_record(tagged.fields, "",
+                             "struct variant LayerSpec::SelfAttention with 9 elements",
+                             kSelfAttentionFields);
+      break;
+    case LayerKind::Relu:
+      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Relu with 2 elements",
+                             kActivationFields);
+      break;
+    case LayerKind::Gelu:
+      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Gelu with 2 elements",
+                             kActivationFields);
+      break;
+    case LayerKind::Softmax:
+      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Softmax with 2 elements",
+                             kActivationFields);
+      break;
+  }
+  if (layer) layer->kind = tagged.kind;
+  return layer;
+}
+
+// The tag is read as it comes; every other key's value is buffered. Problems inside the
+// buffered fields surface only after the whole layer has been read, and are positioned by the
+// enclosing list.
+PlanRead<LayerSpec> read_layer_spec(PlanJsonReader& r) {
+  const auto visit_seq = [&](SeqState& seq) -> PlanRead<TaggedLayer> {
+    const auto kind = r.next_element(seq, [&] { return read_layer_tag(r); });
+    if (!kind) return std::unexpected(kind.error());
+    if (!*kind) return plan_error(missing_field_message("type"));
+    TaggedLayer tagged;
+    tagged.kind = **kind;
+    tagged.fields.kind = PlanContent::Kind::Seq;
+    while (true) {
+      auto item = r.next_element(seq, [&] { return r.read_content(); });
+      if (!item) return std::unexpected(std::move(item.error()));
+      if (!*item) return tagged;
+      tagged.fields.items.push_back(std::move(**item));
+    }
+  };
+  const auto visit_map = [&](MapState& map) -> PlanRead<TaggedLayer> {
+    std::optional<LayerKind> kind;
+    TaggedLayer tagged;
+    tagged.fields.kind = PlanContent::Kind::Map;
+    while (true) {
+      auto key = r.next_key(map);
+      if (!key) return std::unexpected(std::move(key.error()));
+      if (!*key) break;
+      if (**key == "type") {
+        if (kind) return plan_error(duplicate_field_message("type"));
+        const auto tag = r.next_value([&] { return read_layer_tag(r); });
+        if (!tag) return std::unexpected(tag.error());
+        kind = *tag;
+      } else {
+        auto value = r.next_value([&] { return r.read_content(); });
+        if (!value) return std::unexpected(std::move(value.error()));
+        tagged.fields.members.emplace_back(std::move(**key), std::move(*value));
+      }
+    }
+    if (!kind) return plan_error(missing_field_message("type"));
+    tagged.kind = *kind;
+    return tagged;
+  };
+  const auto tagged =
+      r.read_struct<TaggedLayer>("internally tagged enum LayerSpec", visit_seq, visit_map);
+  if (!tagged) return std::unexpected(tagged.error());
+  return layer_from_content(*tagged);
+}
+
+constexpr std::array<Field<ModelSpec>, 6> kModelSpecFields = {{
+    {"name", false,
+     [](PlanJsonReader& r, ModelSpec& m) { return assign(m.name, read_opt_string(r)); }, nullptr},
+    {"description", false,
+     [](PlanJsonReader& r, ModelSpec& m) { return assign(m.description, read_opt_string(r)); },
+     nullptr},
+    {"input", false,
+     [](PlanJsonReader& r, ModelSpec& m) {
+       return assign(m.input, r.read_option([&] { return read_tensor_spec(r); }));
+     },
+     nullptr},
+    {"input_shape", false,
+     [](PlanJsonReader& r, ModelSpec& m) {
+       return assign(m.input_shape, r.read_option([&] { return read_u64_list(r); }));
+     },
+     nullptr},
+    {"layers", true,
+     [](PlanJsonReader& r, ModelSpec& m) {
+       return assign(m.layers, r.read_seq([&] { return read_layer_spec(r); }));
+     },
+     nullptr},
+    {"labels", false,
+     [](PlanJsonReader& r, ModelSpec& m) {
+       return assign(m.labels, r.read_option([&] {
+         return r.read_seq([&] { return r.read_string("a string"); });
+       }));
+     },
+     nullptr},
+}};
+
+}  // namespace
+
+Result<ModelSpec> deserialize_model_spec(std::string_view text) {
+  PlanJsonReader reader(text);
+  auto spec =
+      read_record(reader, "struct ModelSpec", "struct ModelSpec with 6 elements", kModelSpecFields);
+  if (!spec) return fail(plan_error_text(spec.error()));
+  if (auto end = reader.end(); !end) return fail(plan_error_text(end.error()));
+  return std::move(*spec);
+}
+
+}  // namespace orvik
