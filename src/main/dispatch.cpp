@@ -9,6 +9,7 @@
 #include "demo/attention_demo.hpp"
 #include "demo/lessons.hpp"
 #include "demo/topic_quiz.hpp"
+#include "main/lab_commands.hpp"
 #include "python_bridge/python_bridge.hpp"
 #include "reports/catboost_report.hpp"
 #include "reports/diff.hpp"
@@ -28,14 +29,30 @@ struct Command {
 
 // Exact, case-sensitive match of the whole command word.
 constexpr std::array kCommands = {
-    Command{"-h", print_usage},        Command{"pt", cmd_pytorch},
-    Command{"cbm", cmd_catboost},      Command{"help", print_usage},
-    Command{"diff", cmd_diff},         Command{"demo", cmd_demo},
-    Command{"tour", cmd_tour},         Command{"lgbm", cmd_lightgbm},
-    Command{"--help", print_usage},    Command{"doctor", cmd_doctor},
-    Command{"inspect", cmd_inspect},   Command{"explain", cmd_explain},
-    Command{"pytorch", cmd_pytorch},   Command{"convert", cmd_convert},
-    Command{"catboost", cmd_catboost}, Command{"lightgbm", cmd_lightgbm},
+    Command{"-h", print_usage},
+    Command{"pt", cmd_pytorch},
+    Command{"why", cmd_why},
+    Command{"cbm", cmd_catboost},
+    Command{"help", print_usage},
+    Command{"diff", cmd_diff},
+    Command{"demo", cmd_demo},
+    Command{"tour", cmd_tour},
+    Command{"lgbm", cmd_lightgbm},
+    Command{"trace", cmd_trace},
+    Command{"--help", print_usage},
+    Command{"doctor", cmd_doctor},
+    Command{"inspect", cmd_inspect},
+    Command{"explain", cmd_explain},
+    Command{"convert", cmd_convert},
+    Command{"summary", cmd_trace},
+    Command{"compare", cmd_compare},
+    Command{"pytorch", cmd_pytorch},
+    Command{"catboost", cmd_catboost},
+    Command{"lightgbm", cmd_lightgbm},
+    Command{"validate", cmd_validate},
+    Command{"walkthrough", cmd_explain_model},
+    Command{"explain-model", cmd_explain_model},
+    Command{"tensor-inspect", cmd_tensor_inspect},
 };
 
 constexpr std::string_view kUsage =
@@ -189,7 +206,7 @@ CommandResult cmd_inspect(const Words& words) {
         return fail(
             "--json inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
       }
-      return not_available("inspecting tensor plans");
+      return cmd_tensor_inspect(words);
     case ArtifactKind::Unknown:
       break;
   }
@@ -233,7 +250,7 @@ CommandResult cmd_explain(const Words& words) {
       case ArtifactKind::PyTorch:
         return cmd_pytorch({*positional});
       case ArtifactKind::TensorPlan:
-        return not_available("explaining tensor plans");
+        return cmd_explain_model({*positional});
       case ArtifactKind::Unknown:
         break;
     }

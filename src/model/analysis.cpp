@@ -1,0 +1,241 @@
+#include "model/analysis.hpp"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "model/analysis_texts.hpp"
+#include "tensor/tensor.hpp"
+
+namespace orvik {
+
+namespace {
+
+using Shape = std::vector<std::uint64_t>;
+
+// The product of the dimensions (1 for none), wrapping around on overflow.
+std::uint64_t wrapping_count(ShapeView shape) {
+  std::uint64_t count = 1;
+  for (const std::uint64_t dim : shape)
+    count *= dim;
+  return count;
+}
+
+std::string validation_failed(std::string_view layer, std::string_view problem) {
+  return fmt::format("Validation failed\n\nLayer: {}\nProblem:\n{}", layer, problem);
+}
+
+// The checks of a linear layer on input x, in order.
+Result<void> check_linear(const Layer& layer, ShapeView x) {
+  const Shape& w = layer.weights.shape;
+  if (x.size() != 2) {
+    return fail(validation_failed(
+        layer.name, fmt::format("  Linear expects rank-2 input [batch, in_features].\n"
+                                "  Got input {}.",
+                                format_shape(x))));
+  }
+  if (w.size() != 2) {
+    return fail(validation_failed(
+        layer.name, fmt::format("  Linear weights must be rank-2 [in_features, out_features].\n"
+                                "  Got weights {}.",
+                                format_shape(w))));
+  }
+  if (x[1] != w[0]) {
+    return fail(validation_failed(
+        layer.name,
+        fmt::format("  Cannot multiply input {} by weights {}.\n\n"
+                    "Why:\n"
+                    "  Linear uses input @ weights.\n"
+                    "  For A @ B, A columns must equal B rows.\n"
+                    "  Got {} and {}.\n\n"
+                    "Fix:\n"
+                    "  Change weights shape to [{}, {}], or change the previous layer output to "
+                    "[batch, {}].",
+                    format_shape(x), format_shape(w), x[1], w[0], x[1], w[1], w[0])));
+  }
+  if (layer.bias.shape != Shape{w[1]}) {
+    return fail(validation_failed(
+        layer.name, fmt::format("  Bias shape {} does not match output features [{}].\n\n"
+                                "Why:\n"
+                                "  Linear computes input @ weights + bias.\n"
+                                "  Bias must have one value per output feature.\n\n"
+                                "Fix:\n"
+                                "  Change bias shape to [{}].",
+                                format_shape(layer.bias.shape), w[1], w[1])));
+  }
+  return {};
+}
+
+// The checks of an attention layer on input x, in order.
+Result<void> check_attention(const Layer& layer, ShapeView x) {
+  if (x.size() != 2) {
+    return fail(validation_failed(
+        layer.name, fmt::format("  Self-attention expects rank-2 input [tokens, features].\n"
+                                "  Got input {}.",
+                                format_shape(x))));
+  }
+  const std::pair<std::string_view, const Shape*> weights[] = {
+      {"Wq", &layer.wq.shape}, {"Wk", &layer.wk.shape}, {"Wv", &layer.wv.shape}};
+  for (const auto& [name, shape] : weights) {
+    if (shape->size() != 2) {
+      return fail(validation_failed(layer.name,
+                                    fmt::format("  {} must be rank-2 [features, projection_dim].\n"
+                                                "  Got {} {}.",
+                                                name, name, format_shape(*shape))));
+    }
+    if ((*shape)[0] != x[1]) {
+      return fail(
+          validation_failed(layer.name, fmt::format("  Input {} cannot multiply {} {}.\n\n"
+                                                    "Why:\n"
+                                                    "  Self-attention starts with X @ {}.\n"
+                                                    "  X columns must equal {} rows.\n"
+                                                    "  Got {} and {}.\n\n"
+                                                    "Fix:\n"
+                                                    "  Change {} shape to [{}, projection_dim].",
+                                                    format_shape(x), name, format_shape(*shape),
+                                                    name, name, x[1], (*shape)[0], name, x[1])));
+    }
+  }
+  if (layer.wq.shape[1] != layer.wk.shape[1]) {
+    return fail(validation_failed(
+        layer.name,
+        fmt::format("  Q shape [tokens, {}] cannot score against K shape [tokens, {}].\n\n"
+                    "Why:\n"
+                    "  Attention scores use Q @ K^T, so Q and K must share head_dim.\n\n"
+                    "Fix:\n"
+                    "  Make Wq and Wk output the same head_dim.",
+                    layer.wq.shape[1], layer.wk.shape[1])));
+  }
+  return {};
+}
+
+std::string_view plan_word(LayerKind kind) {
+  switch (kind) {
+    case LayerKind::Linear:
+      return "Linear";
+    case LayerKind::SelfAttention:
+      return "SelfAttention";
+    case LayerKind::Relu:
+      return "ReLU";
+    case LayerKind::Gelu:
+      return "GELU";
+    case LayerKind::Softmax:
+      break;
+  }
+  return "Softmax";
+}
+
+TensorInfo tensor_info(std::string name, const Shape& shape) {
+  return TensorInfo{std::move(name), format_shape(shape), 4 * wrapping_count(shape)};
+}
+
+}  // namespace
+
+AttentionCost attention_cost(std::string_view layer, std::span<const std::uint64_t> x,
+                             std::span<const std::uint64_t> wq, std::span<const std::uint64_t> wv) {
+  const std::uint64_t t = x[0];
+  const std::uint64_t f = x[1];
+  const std::uint64_t dk = wq[1];
+  const std::uint64_t dv = wv[1];
+  AttentionCost cost;
+  cost.layer = std::string(layer);
+  cost.q_proj = 2 * t * f * dk;
+  cost.k_proj = 2 * t * f * dk;
+  cost.v_proj = 2 * t * f * dv;
+  cost.scores = 2 * t * t * dk;
+  cost.mix = 2 * t * t * dv;
+  cost.total = cost.scores + cost.q_proj + cost.k_proj + cost.v_proj + cost.mix;
+  cost.tokens = t;
+  cost.head_dim = dk;
+  cost.value_dim = dv;
+  return cost;
+}
+
+Result<ModelAnalysis> analyze_model(const Model& model) {
+  ModelAnalysis analysis;
+  Shape current = model.input.shape;
+  const std::uint64_t input_bytes = 4 * static_cast<std::uint64_t>(model.input.data.size());
+  analysis.tensors.push_back(TensorInfo{"input", format_shape(current), input_bytes});
+  analysis.plan_steps.emplace_back("Input");
+  analysis.shape_flow.push_back(ShapeFlowEntry{"input", format_shape(current)});
+  analysis.peak_activation_bytes = input_bytes;
+
+  std::uint64_t number = 0;
+  for (const Layer& layer : model.layers) {
+    ++number;
+    analysis.plan_steps.emplace_back(plan_word(layer.kind));
+    Shape out;
+    std::uint64_t ops = 0;
+    std::uint64_t params = 0;
+    std::uint64_t memory = 0;
+    LayerTexts texts;
+    switch (layer.kind) {
+      case LayerKind::Linear: {
+        if (auto checked = check_linear(layer, current); !checked) {
+          return fail(std::move(checked.error()));
+        }
+        const std::uint64_t batch = current[0];
+        const std::uint64_t width = layer.weights.shape[1];
+        out = {batch, width};
+        ops = batch * width * (2 * current[1] + 1);
+        params = 4 * static_cast<std::uint64_t>(layer.weights.data.size() + layer.bias.data.size());
+        memory = 4 * batch * width;
+        analysis.tensors.push_back(tensor_info(layer.name + ".output", out));
+        analysis.peak_activation_bytes = std::max(analysis.peak_activation_bytes, memory);
+        texts = linear_texts(layer, number, current, out, ops);
+        break;
+      }
+      case LayerKind::SelfAttention: {
+        if (auto checked = check_attention(layer, current); !checked) {
+          return fail(std::move(checked.error()));
+        }
+        const AttentionCost cost =
+            attention_cost(layer.name, current, layer.wq.shape, layer.wv.shape);
+        const std::uint64_t t = cost.tokens;
+        const std::uint64_t dk = cost.head_dim;
+        const std::uint64_t dv = cost.value_dim;
+        out = {t, dv};
+        ops = cost.total;
+        params = 4 * static_cast<std::uint64_t>(layer.wq.data.size() + layer.wk.data.size() +
+                                                layer.wv.data.size());
+        memory = std::max({4 * t * dk, 4 * t * dv, 4 * t * t, 4 * t * dv});
+        for (const auto& [suffix, shape] : {std::pair<std::string_view, Shape>{".Q", {t, dk}},
+                                            {".K", {t, dk}},
+                                            {".V", {t, dv}},
+                                            {".scores", {t, t}},
+                                            {".attention", {t, t}},
+                                            {".output", {t, dv}}}) {
+          analysis.tensors.push_back(tensor_info(layer.name + std::string(suffix), shape));
+        }
+        analysis.peak_activation_bytes =
+            std::max({analysis.peak_activation_bytes, 4 * t * dv, 4 * t * t});
+        texts = attention_texts(layer, number, current, out, cost);
+        analysis.attention_costs.push_back(cost);
+        break;
+      }
+      case LayerKind::Relu:
+      case LayerKind::Gelu:
+      case LayerKind::Softmax: {
+        const std::uint64_t count = wrapping_count(current);
+        out = current;
+        ops = count;
+        memory = 4 * count;
+        analysis.peak_activation_bytes = std::max(analysis.peak_activation_bytes, memory);
+        texts = activation_texts(layer, number, current, count);
+        break;
+      }
+    }
+    analysis.operations.push_back(OpCost{std::move(texts.operation), ops});
+    analysis.cost_rows.push_back(CostRow{std::move(texts.cost_label), ops, memory});
+    analysis.layer_reports.push_back(std::move(texts.report));
+    analysis.walkthrough_steps.push_back(std::move(texts.step));
+    analysis.quiz_questions.push_back(std::move(texts.question));
+    analysis.shape_flow.push_back(ShapeFlowEntry{layer.name, format_shape(out)});
+    current = std::move(out);
+    analysis.total_ops += ops;
+    analysis.param_bytes += params;
+  }
+  return analysis;
+}
+
+}  // namespace orvik
