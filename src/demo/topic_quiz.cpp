@@ -51,7 +51,7 @@ CommandResult run_topic_quiz(Topic topic) {
   print_line("----");
   print_line(question.question);
   print_raw("> ");
-  if (auto flushed = flush_output(); !flushed) return flushed;
+  if (auto flushed = finish_output(); !flushed) return flushed;
   const auto reply = read_input_line();
   if (!reply) return fail(reply.error());
   if (topic_reply_matches(*reply, question.answer)) {

@@ -11,11 +11,6 @@
 
 namespace orvik {
 
-CommandResult flush_output() {
-  if (std::fflush(stdout) != 0) return fail(system_error_text(errno));
-  return {};
-}
-
 Result<std::string> read_input_line() {
   char* raw = nullptr;
   std::size_t capacity = 0;
@@ -36,7 +31,7 @@ Result<std::string> read_input_line() {
 
 CommandResult wait_for_enter() {
   print_raw("next> ");
-  if (auto flushed = flush_output(); !flushed) return flushed;
+  if (auto flushed = finish_output(); !flushed) return flushed;
   if (auto line = read_input_line(); !line) return fail(std::move(line.error()));
   return {};
 }

@@ -8,9 +8,6 @@
 
 namespace orvik {
 
-// Flushes standard output; the error is the system error text.
-CommandResult flush_output();
-
 // Reads one line of standard input, its line break included when there is one. End of input, and
 // a closed standard input, is no error: it gives the empty text (or the last unterminated line). A
 // failed read gives the system error text; a line that is not valid UTF-8 gives "stream did not

@@ -65,7 +65,7 @@ CommandResult finish_output() {
   StandardOutput& out = standard_output();
   errno = 0;
   if (std::fflush(stdout) != 0) record_failure(out);
-  // A flush elsewhere (the step-mode pause) may have failed without passing through here.
+  // A flush elsewhere may have failed without passing through here.
   if (out.error == 0 && std::ferror(stdout)) out.error = EIO;
   if (out.error != 0) return fail(system_error_text(out.error));
   return {};

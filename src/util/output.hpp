@@ -23,7 +23,8 @@ void print_raw(std::string_view text);
 void print_underlined(std::string_view title);
 
 // Flushes standard output. The error is the system error text of the first write or flush that
-// failed since the process started ("No space left on device (os error 28)").
+// failed since the process started ("No space left on device (os error 28)"). Also called before
+// reading standard input, so a prompt is shown and a lost report stops the interactive modes.
 CommandResult finish_output();
 
 }  // namespace orvik
