@@ -6,6 +6,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "check/check.hpp"
 #include "demo/attention_demo.hpp"
 #include "demo/lessons.hpp"
 #include "demo/topic_quiz.hpp"
@@ -13,6 +14,8 @@
 #include "python_bridge/python_bridge.hpp"
 #include "reports/catboost_report.hpp"
 #include "reports/diff.hpp"
+#include "reports/explain_artifact.hpp"
+#include "reports/explain_diff.hpp"
 #include "reports/lightgbm_report.hpp"
 #include "reports/pytorch_report.hpp"
 #include "util/output.hpp"
@@ -38,6 +41,7 @@ constexpr std::array kCommands = {
     Command{"demo", cmd_demo},
     Command{"tour", cmd_tour},
     Command{"lgbm", cmd_lightgbm},
+    Command{"check", cmd_check},
     Command{"trace", cmd_trace},
     Command{"--help", print_usage},
     Command{"doctor", cmd_doctor},
@@ -51,6 +55,7 @@ constexpr std::array kCommands = {
     Command{"lightgbm", cmd_lightgbm},
     Command{"validate", cmd_validate},
     Command{"walkthrough", cmd_explain_model},
+    Command{"explain-diff", cmd_explain_diff},
     Command{"explain-model", cmd_explain_model},
     Command{"tensor-inspect", cmd_tensor_inspect},
 };
@@ -241,8 +246,12 @@ CommandResult cmd_explain(const Words& words) {
   // Focus, quiz and step shape the topic lessons only; an artifact ignores them.
   if (positional != nullptr) {
     switch (detect_artifact_kind(*positional)) {
-      case ArtifactKind::CatBoost:
-        return not_available("explaining CatBoost artifacts");
+      case ArtifactKind::CatBoost: {
+        const Result<CatBoostSummary> summary = read_catboost(*positional);
+        if (!summary) return fail(summary.error());
+        explain_catboost_artifact(*summary, *positional);
+        return {};
+      }
       case ArtifactKind::Onnx:
         return not_available("explaining ONNX artifacts");
       case ArtifactKind::LightGbm:

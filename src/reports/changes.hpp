@@ -1,0 +1,42 @@
+#pragma once
+// Quantities that diff, explain-diff and check compute over two versions of one artifact,
+// computed once here so the three commands can never disagree on them. Where the commands differ,
+// it is in how they treat the result, and those differences are listed here:
+//
+//   percent growth, (new - old) * 100 / old in 64-bit floats:
+//     check         a zero baseline with a non-zero new value fails its rule ("undefined growth
+//                   from zero baseline"); 0 -> 0 is a growth of 0; printed as "{:.2}%", no sign.
+//     explain-diff  a zero baseline reads "n/a (from zero)"; below 0.005 in magnitude (0 -> 0
+//                   included) it reads "same"; else signed, rounded to an integer with ties to
+//                   even, "{:+.0}%".
+//   name-set change, added and removed names of two lists taken as sets:
+//     diff and explain-diff list them in ascending byte order, duplicates collapsed; check does
+//     not use sets: its name rules compare the lists position by position, so a reordering of a
+//     LightGBM or PyTorch list fails them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvik {
+
+// (new - old) * 100 / old with both converted to 64-bit floats first; 0 when both are 0; absent
+// when old is 0 and new is not (no baseline to grow from).
+std::optional<double> percent_growth(std::uint64_t old_value, std::uint64_t new_value);
+
+// explain-diff's text of a percent growth: "same", "n/a (from zero)", or "+25%" / "-33%" / "+0%".
+std::string percent_change_text(std::uint64_t old_value, std::uint64_t new_value);
+
+// Names of the new list missing from the old one (added) and of the old list missing from the new
+// one (removed), each in ascending byte order without repeats. The views point into the lists.
+struct NameSetChange {
+  std::vector<std::string_view> added;
+  std::vector<std::string_view> removed;
+
+  bool empty() const { return added.empty() && removed.empty(); }
+};
+NameSetChange name_set_change(const std::vector<std::string>& old_names,
+                              const std::vector<std::string>& new_names);
+
+}  // namespace orvik

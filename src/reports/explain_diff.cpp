@@ -1,0 +1,330 @@
+#include "reports/explain_diff.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include <fmt/core.h>
+
+#include "artifact_kind/artifact_kind.hpp"
+#include "cbm/catboost_reader.hpp"
+#include "lightgbm/lightgbm_reader.hpp"
+#include "pt/pytorch_reader.hpp"
+#include "reports/catboost_report.hpp"
+#include "reports/changes.hpp"
+#include "reports/inspect_common.hpp"
+#include "reports/lightgbm_report.hpp"
+#include "reports/primitives.hpp"
+#include "util/format.hpp"
+#include "util/output.hpp"
+#include "util/text.hpp"
+
+namespace orvik {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: orvik explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
+
+// At most this many names are printed on an added or removed line.
+constexpr std::size_t kNamesPerLine = 8;
+
+std::string text_or_unknown(const std::optional<std::string>& value) {
+  return value.value_or("unknown");
+}
+
+std::string count_or_unknown(std::optional<std::uint64_t> value) {
+  return optional_count_text(value).value_or("unknown");
+}
+
+std::string float_or_unknown(std::optional<double> value) {
+  return value ? format_float(*value) : std::string("unknown");
+}
+
+// "same" when both are absent or both present and equal (a NaN never equals itself).
+template <class T>
+std::string_view change_mark(const std::optional<T>& old_value, const std::optional<T>& new_value) {
+  return old_value == new_value ? "same" : "changed";
+}
+
+// The change text of a row of names; `none_text` when neither version has any.
+std::string name_change_text(const std::vector<std::string>& old_names,
+                             const std::vector<std::string>& new_names, const NameSetChange& change,
+                             std::string_view none_text) {
+  if (old_names.empty() && new_names.empty()) return std::string(none_text);
+  if (change.empty()) return "same set";
+  return fmt::format("+{} added, -{} removed", change.added.size(), change.removed.size());
+}
+
+// "{label} a, b, c" on one line, at most eight names and then ", ... N more"; nothing when empty.
+void print_name_list(std::string_view label, const std::vector<std::string_view>& names) {
+  if (names.empty()) return;
+  std::string line(label);
+  line += ' ';
+  for (std::size_t i = 0; i < names.size() && i < kNamesPerLine; ++i) {
+    if (i > 0) line += ", ";
+    line += names[i];
+  }
+  if (names.size() > kNamesPerLine) {
+    line += fmt::format(", ... {} more", names.size() - kNamesPerLine);
+  }
+  print_line(line);
+}
+
+void print_name_changes(const NameSetChange& change) {
+  print_name_list("    added:  ", change.added);
+  print_name_list("    removed:", change.removed);
+}
+
+// One architecture or training row; `lead` is the indented label padded to its column.
+void print_pair_row(std::string_view lead, std::string_view old_text, std::string_view new_text,
+                    std::string_view change) {
+  print_line(fmt::format("{}{} -> {} ({})", lead, old_text, new_text, change));
+}
+
+void print_text_pair_row(std::string_view lead, const std::optional<std::string>& old_text,
+                         const std::optional<std::string>& new_text) {
+  print_pair_row(lead, text_or_unknown(old_text), text_or_unknown(new_text),
+                 change_mark(old_text, new_text));
+}
+
+void print_count_pair_row(std::string_view lead, std::uint64_t old_count, std::uint64_t new_count) {
+  print_pair_row(lead, fmt::format("{}", old_count), fmt::format("{}", new_count),
+                 percent_change_text(old_count, new_count));
+}
+
+void print_file_size_line(std::uint64_t old_bytes, std::uint64_t new_bytes) {
+  print_line(fmt::format("File size: {} -> {} ({})", format_size(old_bytes), format_size(new_bytes),
+                         percent_change_text(old_bytes, new_bytes)));
+}
+
+void print_leaf_slot_growth(std::optional<std::uint64_t> old_slots,
+                            std::optional<std::uint64_t> new_slots) {
+  const std::string growth =
+      old_slots && new_slots ? percent_change_text(*old_slots, *new_slots) : std::string("unknown");
+  print_line(fmt::format("Estimated leaf-slot growth: {}", growth));
+}
+
+// The seven lines that open every explanation, up to the "Architecture:" heading.
+void print_explanation_header(ArtifactKind kind, std::string_view old_name,
+                              std::string_view new_name) {
+  print_line("Model Change Explanation");
+  print_line("------------------------");
+  print_line(fmt::format("Type: {}", artifact_kind_label(kind)));
+  print_line(fmt::format("Old: {}", old_name));
+  print_line(fmt::format("New: {}", new_name));
+  print_line();
+  print_line("Architecture:");
+}
+
+void print_summary(std::string_view summary_line, std::string_view note) {
+  print_line();
+  print_line("Summary:");
+  print_line(summary_line);
+  print_line();
+  print_line(note);
+}
+
+std::string_view catboost_verdict(const CatBoostSummary& old_s, const CatBoostSummary& new_s,
+                                  const NameSetChange& names) {
+  if (!names.empty()) return "feature set changed";
+  if (!catboost_config_equal(old_s, new_s)) return "training config changed";
+  if (old_s.iterations != new_s.iterations || old_s.depth != new_s.depth) {
+    return "same spec, retrained with different tree count/depth";
+  }
+  return "same spec and features, retrained";
+}
+
+std::string_view lightgbm_verdict(const LightGbmSummary& old_s, const LightGbmSummary& new_s,
+                                  const NameSetChange& names) {
+  if (!names.empty()) return "feature set changed";
+  if (!lightgbm_config_equal(old_s, new_s)) return "training config changed";
+  if (old_s.num_trees == new_s.num_trees && old_s.num_leaves == new_s.num_leaves) {
+    return "same spec and features, retrained";
+  }
+  return "same spec, retrained with more/fewer trees";
+}
+
+std::string_view pytorch_verdict(const PyTorchSummary& old_s, const PyTorchSummary& new_s,
+                                 const NameSetChange& names) {
+  if (old_s.param_names.empty() && new_s.param_names.empty()) {
+    return "weights compared (parameter names not recovered)";
+  }
+  if (!names.empty()) return "parameter set changed (layers added/removed)";
+  if (old_s.estimated_parameter_count == new_s.estimated_parameter_count) {
+    return "same architecture, retrained/finetuned";
+  }
+  return "same layers, parameter count changed (resized)";
+}
+
+}  // namespace
+
+void explain_catboost_diff(const CatBoostSummary& old_s, const CatBoostSummary& new_s) {
+  print_explanation_header(ArtifactKind::CatBoost, old_s.path, new_s.path);
+  const NameSetChange names = name_set_change(old_s.feature_names, new_s.feature_names);
+  const std::string trees_change = old_s.iterations && new_s.iterations
+                                       ? percent_change_text(*old_s.iterations, *new_s.iterations)
+                                       : std::string("unknown");
+  print_pair_row("  Trees:             ", count_or_unknown(old_s.iterations),
+                 count_or_unknown(new_s.iterations), trees_change);
+  print_pair_row("  Depth:             ", count_or_unknown(old_s.depth),
+                 count_or_unknown(new_s.depth), change_mark(old_s.depth, new_s.depth));
+  print_pair_row(
+      "  Features (recovered): ", fmt::format("{}", old_s.feature_names.size()),
+      fmt::format("{}", new_s.feature_names.size()),
+      name_change_text(old_s.feature_names, new_s.feature_names, names, "names not recovered"));
+  print_name_changes(names);
+
+  print_line();
+  print_line("Training config:");
+  print_text_pair_row("  Loss:              ", old_s.loss, new_s.loss);
+  print_text_pair_row("  Eval metric:       ", old_s.eval_metric, new_s.eval_metric);
+  print_pair_row("  Learning rate:     ", float_or_unknown(old_s.learning_rate),
+                 float_or_unknown(new_s.learning_rate),
+                 change_mark(old_s.learning_rate, new_s.learning_rate));
+  print_text_pair_row("  Grow policy:       ", old_s.grow_policy, new_s.grow_policy);
+
+  print_line();
+  print_file_size_line(old_s.file_size_bytes, new_s.file_size_bytes);
+  print_leaf_slot_growth(catboost_max_leaf_slots(old_s), catboost_max_leaf_slots(new_s));
+
+  print_line();
+  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
+                 ? "Learned state: unchanged"
+                 : "Learned state: CHANGED (split borders / leaf values differ)");
+
+  print_summary(fmt::format("  {}.", catboost_verdict(old_s, new_s, names)),
+                "Note: heuristic summary; run `diff --deep` for exact split/leaf changes.");
+}
+
+void explain_lightgbm_diff(const LightGbmSummary& old_s, const LightGbmSummary& new_s) {
+  print_explanation_header(ArtifactKind::LightGbm, old_s.path, new_s.path);
+  const NameSetChange names = name_set_change(old_s.feature_names, new_s.feature_names);
+  print_count_pair_row("  Trees:             ", old_s.num_trees, new_s.num_trees);
+  print_line(fmt::format("  Leaves / tree:     {} -> {}", count_or_unknown(old_s.num_leaves),
+                         count_or_unknown(new_s.num_leaves)));
+  print_pair_row(
+      "  Features:          ", count_or_unknown(old_s.num_features),
+      count_or_unknown(new_s.num_features),
+      name_change_text(old_s.feature_names, new_s.feature_names, names, "names not in header"));
+  print_name_changes(names);
+
+  print_line();
+  print_line("Training config:");
+  print_text_pair_row("  Objective:         ", old_s.objective, new_s.objective);
+  print_text_pair_row("  Boosting:          ", old_s.boosting, new_s.boosting);
+  print_text_pair_row("  Metric:            ", old_s.metric, new_s.metric);
+  print_pair_row("  Learning rate:     ", float_or_unknown(old_s.learning_rate),
+                 float_or_unknown(new_s.learning_rate),
+                 change_mark(old_s.learning_rate, new_s.learning_rate));
+  print_pair_row("  Max depth:         ", text_or_unknown(lightgbm_max_depth_text(old_s)),
+                 text_or_unknown(lightgbm_max_depth_text(new_s)),
+                 change_mark(old_s.max_depth, new_s.max_depth));
+
+  print_line();
+  print_file_size_line(old_s.bytes, new_s.bytes);
+  print_leaf_slot_growth(lightgbm_max_leaf_slots(old_s), lightgbm_max_leaf_slots(new_s));
+
+  print_line();
+  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
+                 ? "Learned state: unchanged (identical leaf values)"
+                 : "Learned state: CHANGED (a real retrain - leaf values differ)");
+
+  std::string features;
+  if (old_s.feature_names.empty() && new_s.feature_names.empty()) {
+    features = "unknown";
+  } else if (names.empty()) {
+    features = "unchanged";
+  } else {
+    features = fmt::format("+{}/-{}", names.added.size(), names.removed.size());
+  }
+  print_summary(fmt::format("  {}; trees {}, features {}.", lightgbm_verdict(old_s, new_s, names),
+                            percent_change_text(old_s.num_trees, new_s.num_trees), features),
+                "Note: parsed natively from the LightGBM text model.");
+}
+
+void explain_pytorch_diff(const PyTorchSummary& old_s, const PyTorchSummary& new_s) {
+  print_explanation_header(ArtifactKind::PyTorch, old_s.path, new_s.path);
+  const NameSetChange names = name_set_change(old_s.param_names, new_s.param_names);
+  print_count_pair_row("  Tensors:           ", old_s.tensor_count, new_s.tensor_count);
+  print_pair_row(
+      "  Parameters (est):  ", human_count_text(old_s.estimated_parameter_count),
+      human_count_text(new_s.estimated_parameter_count),
+      percent_change_text(old_s.estimated_parameter_count, new_s.estimated_parameter_count));
+  print_text_pair_row("  Dominant dtype:    ", old_s.dominant_dtype, new_s.dominant_dtype);
+  print_pair_row(
+      "  Param names:       ", fmt::format("{}", old_s.param_names.size()),
+      fmt::format("{}", new_s.param_names.size()),
+      name_change_text(old_s.param_names, new_s.param_names, names, "names not recovered"));
+  print_name_changes(names);
+
+  print_line();
+  print_file_size_line(old_s.bytes, new_s.bytes);
+
+  print_line();
+  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
+                 ? "Learned state: unchanged (sampled weight bytes identical)"
+                 : "Learned state: CHANGED (sampled weight bytes differ - a real "
+                   "retrain/finetune)");
+
+  print_summary(
+      fmt::format(
+          "  {}; params {}.", pytorch_verdict(old_s, new_s, names),
+          percent_change_text(old_s.estimated_parameter_count, new_s.estimated_parameter_count)),
+      "Note: static read of the torch.save zip (no torch); shapes are not decoded and the weight "
+      "fingerprint is sampled.");
+}
+
+namespace {
+
+// Reads the old file, then the new one; nothing is printed unless both reads succeed.
+template <class Summary>
+CommandResult explain_pair(const std::string& old_path, const std::string& new_path,
+                           Result<Summary> (*read)(const std::string& path),
+                           void (*print_report)(const Summary&, const Summary&)) {
+  Result<Summary> old_summary = read(old_path);
+  if (!old_summary) return fail(std::move(old_summary.error()));
+  Result<Summary> new_summary = read(new_path);
+  if (!new_summary) return fail(std::move(new_summary.error()));
+  print_report(*old_summary, *new_summary);
+  return {};
+}
+
+}  // namespace
+
+std::vector<std::string> positional_args(const std::vector<std::string>& words) {
+  std::vector<std::string> out;
+  for (const std::string& word : words) {
+    if (!starts_with(word, "--")) out.push_back(word);
+  }
+  return out;
+}
+
+CommandResult cmd_explain_diff(const std::vector<std::string>& words) {
+  const std::vector<std::string> paths = positional_args(words);
+  if (paths.size() != 2) return fail(std::string(kUsage));
+  const std::string& old_path = paths[0];
+  const std::string& new_path = paths[1];
+  const ArtifactKind old_kind = detect_artifact_kind(old_path);
+  const ArtifactKind new_kind = detect_artifact_kind(new_path);
+  if (old_kind == new_kind) {
+    switch (old_kind) {
+      case ArtifactKind::CatBoost:
+        return explain_pair(old_path, new_path, read_catboost, explain_catboost_diff);
+      case ArtifactKind::LightGbm:
+        return explain_pair(old_path, new_path, read_lightgbm, explain_lightgbm_diff);
+      case ArtifactKind::Onnx:
+        return fail("explaining ONNX changes is not available in this build");
+      case ArtifactKind::PyTorch:
+        return explain_pair(old_path, new_path, read_pytorch, explain_pytorch_diff);
+      case ArtifactKind::TensorPlan:
+      case ArtifactKind::Unknown:
+        break;
+    }
+  }
+  return fail(fmt::format(
+      "explain-diff needs two artifacts of the same supported type (.onnx, .cbm, .lgb, .pt): {} "
+      "vs {}",
+      artifact_kind_label(old_kind), artifact_kind_label(new_kind)));
+}
+
+}  // namespace orvik
