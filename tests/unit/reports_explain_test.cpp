@@ -1,0 +1,183 @@
+// explain-diff and the artifact explanations over hand-built summaries: the percent texts,
+// refusals, every verdict of each kind, the capped name lines, and the CatBoost shape estimates.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "python_bridge_test_support.hpp"
+#include "reports/changes.hpp"
+#include "reports/explain_artifact.hpp"
+#include "reports/explain_diff.hpp"
+
+namespace orvik {
+namespace {
+
+template <class F>
+std::string capture(F&& body) {
+  testing::internal::CaptureStdout();
+  body();
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(PercentChangeText, SignedWholePercentTiesToEven) {
+  struct Row {
+    std::uint64_t old_value, new_value;
+    std::string text;
+  };
+  for (const Row& row : std::vector<Row>{{0, 0, "same"},
+                                         {0, 10, "n/a (from zero)"},
+                                         {100, 125, "+25%"},
+                                         {3, 2, "-33%"},
+                                         {1000, 1003, "+0%"},
+                                         {1000, 996, "-0%"},
+                                         {800, 900, "+12%"},
+                                         {200, 227, "+14%"},
+                                         {100000, 100004, "same"},
+                                         {5, 0, "-100%"}}) {
+    EXPECT_EQ(percent_change_text(row.old_value, row.new_value), row.text) << row.text;
+  }
+  EXPECT_EQ(positional_args({"--json", "a", "-", "--", "", "-x", "b"}),
+            (std::vector<std::string>{"a", "-", "", "-x", "b"}));
+}
+
+// Refusals come before any line: argument count, kinds, then the old file's read error.
+TEST(ExplainDiff, RefusesBeforeAnyLine) {
+  const std::string usage =
+      "usage: orvik explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
+  const std::string kinds =
+      "explain-diff needs two artifacts of the same supported type (.onnx, .cbm, .lgb, .pt): ";
+  for (const auto& [words, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--json", "a.cbm"}, usage},
+           {{"a.cbm", "b.cbm", "c.cbm"}, usage},
+           {{"a.cbm", "b.onnx"}, kinds + "CatBoost vs ONNX"},
+           {{"a.json", "b.json", "--deep"}, kinds + "tensor plan JSON vs tensor plan JSON"},
+           {{"-", "x"}, kinds + "unknown vs unknown"},
+           {{"a.pt", "b.pt"}, "open a.pt: No such file or directory (os error 2)"}}) {
+    CommandResult result;
+    EXPECT_EQ(capture([&] { result = cmd_explain_diff(words); }), "");
+    EXPECT_EQ(result ? std::string() : result.error(), error);
+  }
+}
+
+CatBoostSummary catboost_base() {
+  CatBoostSummary s;
+  s.path = "a.cbm";
+  s.has_cbm1_magic = true;
+  s.iterations = 100;
+  s.depth = 6;
+  s.loss = "RMSE";
+  s.bootstrap = "MVS";
+  s.feature_names = {"age", "city"};
+  return s;
+}
+
+LightGbmSummary lightgbm_base(std::vector<std::string> names = {"f0", "f1"}) {
+  LightGbmSummary s;
+  s.num_trees = 10;
+  s.num_leaves = 31;
+  s.max_depth = -1;
+  s.feature_names = std::move(names);
+  return s;
+}
+
+PyTorchSummary pytorch_base(std::vector<std::string> names = {"fc.weight", "fc.bias"}) {
+  PyTorchSummary s;
+  s.estimated_parameter_count = 1000;
+  s.param_names = std::move(names);
+  return s;
+}
+
+// Explains `base` against `base` changed by each row; compares the line after "Summary:".
+template <class S>
+void expect_verdicts(const S& base, void (*explain)(const S&, const S&),
+                     const std::vector<std::pair<std::function<void(S&)>, std::string>>& rows) {
+  for (const auto& [change, verdict] : rows) {
+    S changed = base;
+    change(changed);
+    const std::string out = capture([&] { explain(base, changed); });
+    EXPECT_NE(out.find("\nSummary:\n  " + verdict + "\n"), std::string::npos) << out;
+  }
+}
+
+TEST(ExplainDiff, EveryVerdictOfEachKind) {
+  using C = CatBoostSummary;
+  using L = LightGbmSummary;
+  using P = PyTorchSummary;
+  expect_verdicts<C>(
+      catboost_base(), explain_catboost_diff,
+      {{[](C&) {}, "same spec and features, retrained."},
+       {[](C& s) { s.iterations = 150; }, "same spec, retrained with different tree count/depth."},
+       {[](C& s) { s.depth.reset(); }, "same spec, retrained with different tree count/depth."},
+       {[](C& s) { s.bootstrap = "Bayesian"; }, "training config changed."},
+       {[](C& s) { s.feature_names = {"age"}, s.loss.reset(); }, "feature set changed."}});
+  expect_verdicts<L>(
+      lightgbm_base(), explain_lightgbm_diff,
+      {{[](L&) {}, "same spec and features, retrained; trees same, features unchanged."},
+       {[](L& s) {
+          s.num_trees = 15, s.feature_names = {"f1", "f0", "f1"};
+        },
+        "same spec, retrained with more/fewer trees; trees +50%, features unchanged."},
+       {[](L& s) { s.max_depth = 8; }, "training config changed; trees same, features unchanged."},
+       {[](L& s) {
+          s.feature_names = {"f0", "f2", "f3"};
+        },
+        "feature set changed; trees same, features +2/-1."}});
+  expect_verdicts<L>(lightgbm_base({}), explain_lightgbm_diff,
+                     {{[](L& s) { s.num_trees = 0; },
+                       "same spec, retrained with more/fewer trees; trees -100%, features "
+                       "unknown."}});
+  expect_verdicts<P>(pytorch_base(), explain_pytorch_diff,
+                     {{[](P&) {}, "same architecture, retrained/finetuned; params same."},
+                      {[](P& s) { s.estimated_parameter_count = 1125; },
+                       "same layers, parameter count changed (resized); params +12%."},
+                      {[](P& s) { s.param_names = {"fc.weight"}; },
+                       "parameter set changed (layers added/removed); params same."}});
+  expect_verdicts<P>(pytorch_base({}), explain_pytorch_diff,
+                     {{[](P& s) { s.estimated_parameter_count = 0; },
+                       "weights compared (parameter names not recovered); params -100%."}});
+}
+
+TEST(ExplainDiff, NameLinesShowEightNamesThenACount) {
+  const LightGbmSummary two = lightgbm_base();
+  LightGbmSummary more =
+      lightgbm_base({"f0", "f1", "n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8"});
+  EXPECT_NE(capture([&] { explain_lightgbm_diff(two, more); })
+                .find("  Features:          unknown -> unknown (+8 added, -0 removed)\n"
+                      "    added:   n1, n2, n3, n4, n5, n6, n7, n8\n\n"),
+            std::string::npos);
+  more.feature_names.push_back("n0");
+  EXPECT_NE(capture([&] { explain_lightgbm_diff(more, two); })
+                .find("(+0 added, -9 removed)\n"
+                      "    removed: n0, n1, n2, n3, n4, n5, n6, n7, ... 1 more\n\n"),
+            std::string::npos);
+}
+
+TEST(ExplainCatBoost, ShapeRowsWithDepth64AndWithoutDepth) {
+  // No interpreter on the search path: the Feature Processing section takes its fallback at once.
+  const testing_support::ScopedEnv no_python("PATH", testing_support::kFakePython + "/no_python");
+  const testing_support::ScopedEnv no_override("KALTERA_PYTHON", std::nullopt);
+  for (const auto& [change, shape] :
+       std::vector<std::pair<std::function<void(CatBoostSummary&)>, std::string>>{
+           {[](CatBoostSummary& s) { s.depth = 64, s.feature_names.clear(); },
+            "  - maximum symmetric-tree depth 64\n  - optimized loss: RMSE\n\n"
+            "Estimated Inference Shape:\n  Trees / row: 100\n  Configured/max depth: 64\n"
+            "  Configured/max split checks / row: 6400\n  Max leaf slots: unknown\n"},
+           {[](CatBoostSummary& s) { s.depth.reset(), s.iterations = 1ull << 62; },
+            "  - 4611686018427387904 trees / boosting iterations\n  - optimized loss: RMSE\n"
+            "  - 2 recovered feature names in embedded metadata\n\n"
+            "Estimated Inference Shape:\n  Trees / row: 4611686018427387904\n"
+            "  Configured/max depth: unknown\n  Configured/max split checks / row: unknown\n"
+            "  Max leaf slots: unknown\n"},
+           {[](CatBoostSummary& s) { s.depth = 63, s.iterations = 2; },
+            "  Configured/max split checks / row: 126\n  Max leaf slots: unknown\n"}}) {
+    CatBoostSummary summary = catboost_base();
+    change(summary);
+    const std::string out = capture([&] { explain_catboost_artifact(summary, "missing.cbm"); });
+    EXPECT_NE(out.find(shape), std::string::npos) << out;
+  }
+}
+
+}  // namespace
+}  // namespace orvik
