@@ -64,6 +64,13 @@ CommandResult refuse(std::initializer_list<Refusal> refusals) {
   return {};
 }
 
+// What the tree-model kinds (CatBoost, LightGBM) refuse: the rules that need a graph.
+CommandResult refuse_graph_options(const CheckOptions& options) {
+  return refuse({{options.max_ops_growth.has_value(), kOpsOnlyOnnx},
+                 {options.max_parameter_growth.has_value(), kParametersOnlyOnnx},
+                 {options.fail_on_new_op, kNewOpOnlyOnnx}});
+}
+
 struct CheckWords {
   CheckOptions options;
   std::vector<const std::string*> paths;
@@ -247,24 +254,14 @@ CheckResult make_check_result(std::string_view name, bool passed, std::string de
 
 CommandResult check_catboost(const std::string& old_path, const std::string& new_path,
                              const CheckOptions& options) {
-  if (auto refused = refuse({{options.max_ops_growth.has_value(), kOpsOnlyOnnx},
-                             {options.max_parameter_growth.has_value(), kParametersOnlyOnnx},
-                             {options.fail_on_new_op, kNewOpOnlyOnnx}});
-      !refused) {
-    return refused;
-  }
+  if (auto refused = refuse_graph_options(options); !refused) return refused;
   return check_pair<CatBoostSummary>("CatBoost", old_path, new_path, read_catboost, catboost_rules,
                                      options);
 }
 
 CommandResult check_lightgbm(const std::string& old_path, const std::string& new_path,
                              const CheckOptions& options) {
-  if (auto refused = refuse({{options.max_ops_growth.has_value(), kOpsOnlyOnnx},
-                             {options.max_parameter_growth.has_value(), kParametersOnlyOnnx},
-                             {options.fail_on_new_op, kNewOpOnlyOnnx}});
-      !refused) {
-    return refused;
-  }
+  if (auto refused = refuse_graph_options(options); !refused) return refused;
   return check_pair<LightGbmSummary>("LightGBM", old_path, new_path, read_lightgbm, lightgbm_rules,
                                      options);
 }

@@ -36,10 +36,6 @@ std::string count_or_unknown(std::optional<std::uint64_t> value) {
   return optional_count_text(value).value_or("unknown");
 }
 
-std::string float_or_unknown(std::optional<double> value) {
-  return value ? format_float(*value) : std::string("unknown");
-}
-
 // "same" when both are absent or both present and equal (a NaN never equals itself).
 template <class T>
 std::string_view change_mark(const std::optional<T>& old_value, const std::optional<T>& new_value) {
@@ -87,6 +83,16 @@ void print_text_pair_row(std::string_view lead, const std::optional<std::string>
                  change_mark(old_text, new_text));
 }
 
+std::string float_or_unknown(std::optional<double> value) {
+  return value ? format_float(*value) : std::string("unknown");
+}
+
+void print_float_pair_row(std::string_view lead, std::optional<double> old_value,
+                          std::optional<double> new_value) {
+  print_pair_row(lead, float_or_unknown(old_value), float_or_unknown(new_value),
+                 change_mark(old_value, new_value));
+}
+
 void print_count_pair_row(std::string_view lead, std::uint64_t old_count, std::uint64_t new_count) {
   print_pair_row(lead, fmt::format("{}", old_count), fmt::format("{}", new_count),
                  percent_change_text(old_count, new_count));
@@ -114,6 +120,13 @@ void print_explanation_header(ArtifactKind kind, std::string_view old_name,
   print_line(fmt::format("New: {}", new_name));
   print_line();
   print_line("Architecture:");
+}
+
+// The learned-state line, after an empty line.
+void print_learned_state(Fingerprint old_value, Fingerprint new_value, std::string_view unchanged,
+                         std::string_view changed) {
+  print_line();
+  print_line(old_value == new_value ? unchanged : changed);
 }
 
 void print_summary(std::string_view summary_line, std::string_view note) {
@@ -178,19 +191,16 @@ void explain_catboost_diff(const CatBoostSummary& old_s, const CatBoostSummary& 
   print_line("Training config:");
   print_text_pair_row("  Loss:              ", old_s.loss, new_s.loss);
   print_text_pair_row("  Eval metric:       ", old_s.eval_metric, new_s.eval_metric);
-  print_pair_row("  Learning rate:     ", float_or_unknown(old_s.learning_rate),
-                 float_or_unknown(new_s.learning_rate),
-                 change_mark(old_s.learning_rate, new_s.learning_rate));
+  print_float_pair_row("  Learning rate:     ", old_s.learning_rate, new_s.learning_rate);
   print_text_pair_row("  Grow policy:       ", old_s.grow_policy, new_s.grow_policy);
 
   print_line();
   print_file_size_line(old_s.file_size_bytes, new_s.file_size_bytes);
   print_leaf_slot_growth(catboost_max_leaf_slots(old_s), catboost_max_leaf_slots(new_s));
 
-  print_line();
-  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
-                 ? "Learned state: unchanged"
-                 : "Learned state: CHANGED (split borders / leaf values differ)");
+  print_learned_state(old_s.learned_state_fingerprint, new_s.learned_state_fingerprint,
+                      "Learned state: unchanged",
+                      "Learned state: CHANGED (split borders / leaf values differ)");
 
   print_summary(fmt::format("  {}.", catboost_verdict(old_s, new_s, names)),
                 "Note: heuristic summary; run `diff --deep` for exact split/leaf changes.");
@@ -213,9 +223,7 @@ void explain_lightgbm_diff(const LightGbmSummary& old_s, const LightGbmSummary& 
   print_text_pair_row("  Objective:         ", old_s.objective, new_s.objective);
   print_text_pair_row("  Boosting:          ", old_s.boosting, new_s.boosting);
   print_text_pair_row("  Metric:            ", old_s.metric, new_s.metric);
-  print_pair_row("  Learning rate:     ", float_or_unknown(old_s.learning_rate),
-                 float_or_unknown(new_s.learning_rate),
-                 change_mark(old_s.learning_rate, new_s.learning_rate));
+  print_float_pair_row("  Learning rate:     ", old_s.learning_rate, new_s.learning_rate);
   print_pair_row("  Max depth:         ", text_or_unknown(lightgbm_max_depth_text(old_s)),
                  text_or_unknown(lightgbm_max_depth_text(new_s)),
                  change_mark(old_s.max_depth, new_s.max_depth));
@@ -224,10 +232,9 @@ void explain_lightgbm_diff(const LightGbmSummary& old_s, const LightGbmSummary& 
   print_file_size_line(old_s.bytes, new_s.bytes);
   print_leaf_slot_growth(lightgbm_max_leaf_slots(old_s), lightgbm_max_leaf_slots(new_s));
 
-  print_line();
-  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
-                 ? "Learned state: unchanged (identical leaf values)"
-                 : "Learned state: CHANGED (a real retrain - leaf values differ)");
+  print_learned_state(old_s.learned_state_fingerprint, new_s.learned_state_fingerprint,
+                      "Learned state: unchanged (identical leaf values)",
+                      "Learned state: CHANGED (a real retrain - leaf values differ)");
 
   std::string features;
   if (old_s.feature_names.empty() && new_s.feature_names.empty()) {
@@ -260,11 +267,10 @@ void explain_pytorch_diff(const PyTorchSummary& old_s, const PyTorchSummary& new
   print_line();
   print_file_size_line(old_s.bytes, new_s.bytes);
 
-  print_line();
-  print_line(old_s.learned_state_fingerprint == new_s.learned_state_fingerprint
-                 ? "Learned state: unchanged (sampled weight bytes identical)"
-                 : "Learned state: CHANGED (sampled weight bytes differ - a real "
-                   "retrain/finetune)");
+  print_learned_state(old_s.learned_state_fingerprint, new_s.learned_state_fingerprint,
+                      "Learned state: unchanged (sampled weight bytes identical)",
+                      "Learned state: CHANGED (sampled weight bytes differ - a real "
+                      "retrain/finetune)");
 
   print_summary(
       fmt::format(
