@@ -6,10 +6,12 @@
 #include <initializer_list>
 
 #include <fmt/core.h>
+#include <fmt/ranges.h>
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
+#include "onnx/onnx_reader.hpp"
 #include "pt/pytorch_reader.hpp"
 #include "reports/changes.hpp"
 #include "util/format.hpp"
@@ -171,6 +173,33 @@ std::vector<CheckResult> lightgbm_rules(const LightGbmSummary& old_s, const Ligh
   return results;
 }
 
+std::vector<CheckResult> onnx_rules(const OnnxSummary& old_s, const OnnxSummary& new_s,
+                                    const CheckOptions& options) {
+  std::vector<CheckResult> results;
+  if (options.max_size_growth) {
+    results.push_back(growth_check("file size growth", old_s.file_size_bytes, new_s.file_size_bytes,
+                                   *options.max_size_growth));
+  }
+  if (options.max_ops_growth) {
+    results.push_back(growth_check("estimated ops growth", old_s.estimated_ops, new_s.estimated_ops,
+                                   *options.max_ops_growth));
+  }
+  if (options.max_parameter_growth) {
+    results.push_back(growth_check("parameter growth", old_s.parameter_values,
+                                   new_s.parameter_values, *options.max_parameter_growth));
+  }
+  if (options.fail_on_new_op) {
+    // Only types the new graph introduces count; removed ones do not matter.
+    const std::vector<std::string_view> added =
+        op_type_change(old_s.op_counts, new_s.op_counts).added;
+    results.push_back(make_check_result(
+        "no new ONNX operators", added.empty(),
+        added.empty() ? std::string("operator set unchanged")
+                      : fmt::format("new operators: {}", fmt::join(added, ", "))));
+  }
+  return results;
+}
+
 std::vector<CheckResult> pytorch_rules(const PyTorchSummary& old_s, const PyTorchSummary& new_s,
                                        const CheckOptions& options) {
   std::vector<CheckResult> results;
@@ -207,7 +236,7 @@ CommandResult cmd_check(const std::vector<std::string>& words) {
       case ArtifactKind::LightGbm:
         return check_lightgbm(old_path, new_path, options);
       case ArtifactKind::Onnx:
-        return fail("checking ONNX artifacts is not available in this build");
+        return check_onnx(old_path, new_path, options);
       case ArtifactKind::PyTorch:
         return check_pytorch(old_path, new_path, options);
       case ArtifactKind::TensorPlan:
@@ -264,6 +293,19 @@ CommandResult check_lightgbm(const std::string& old_path, const std::string& new
   if (auto refused = refuse_graph_options(options); !refused) return refused;
   return check_pair<LightGbmSummary>("LightGBM", old_path, new_path, read_lightgbm, lightgbm_rules,
                                      options);
+}
+
+CommandResult check_onnx(const std::string& old_path, const std::string& new_path,
+                         const CheckOptions& options) {
+  if (auto refused =
+          refuse({{options.fail_on_feature_change,
+                   "--fail-on-feature-change is only supported for CatBoost artifacts."},
+                  {options.fail_on_training_config_change,
+                   "--fail-on-training-config-change is only supported for CatBoost artifacts."}});
+      !refused) {
+    return refused;
+  }
+  return check_pair<OnnxSummary>("ONNX", old_path, new_path, read_onnx, onnx_rules, options);
 }
 
 CommandResult check_pytorch(const std::string& old_path, const std::string& new_path,

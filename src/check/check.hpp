@@ -51,6 +51,8 @@ CommandResult check_catboost(const std::string& old_path, const std::string& new
                              const CheckOptions& options);
 CommandResult check_lightgbm(const std::string& old_path, const std::string& new_path,
                              const CheckOptions& options);
+CommandResult check_onnx(const std::string& old_path, const std::string& new_path,
+                         const CheckOptions& options);
 CommandResult check_pytorch(const std::string& old_path, const std::string& new_path,
                             const CheckOptions& options);
 

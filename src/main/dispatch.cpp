@@ -252,8 +252,12 @@ CommandResult cmd_explain(const Words& words) {
         explain_catboost_artifact(*summary, *positional);
         return {};
       }
-      case ArtifactKind::Onnx:
-        return not_available("explaining ONNX artifacts");
+      case ArtifactKind::Onnx: {
+        const Result<OnnxSummary> summary = read_onnx(*positional);
+        if (!summary) return fail(summary.error());
+        explain_onnx_architecture(*summary);
+        return {};
+      }
       case ArtifactKind::LightGbm:
         return cmd_lightgbm({*positional});
       case ArtifactKind::PyTorch:

@@ -12,12 +12,11 @@ namespace {
 // Changes smaller than this many percent read "same" in explain-diff.
 constexpr double kSamePercent = 0.005;
 
-// Sorted, without repeats; the views point into `names`.
-std::vector<std::string_view> sorted_set(const std::vector<std::string>& names) {
-  std::vector<std::string_view> out(names.begin(), names.end());
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
-  return out;
+// Sorted in byte order, without repeats.
+std::vector<std::string_view> sorted_set(std::vector<std::string_view> names) {
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
 }
 
 std::vector<std::string_view> missing_from(const std::vector<std::string_view>& from,
@@ -25,6 +24,21 @@ std::vector<std::string_view> missing_from(const std::vector<std::string_view>& 
   std::vector<std::string_view> out;
   std::set_difference(from.begin(), from.end(), other.begin(), other.end(),
                       std::back_inserter(out));
+  return out;
+}
+
+NameSetChange set_change(std::vector<std::string_view> old_names,
+                         std::vector<std::string_view> new_names) {
+  const std::vector<std::string_view> old_set = sorted_set(std::move(old_names));
+  const std::vector<std::string_view> new_set = sorted_set(std::move(new_names));
+  return {missing_from(new_set, old_set), missing_from(old_set, new_set)};
+}
+
+std::vector<std::string_view> op_types(const std::vector<OpCount>& counts) {
+  std::vector<std::string_view> out;
+  out.reserve(counts.size());
+  for (const OpCount& count : counts)
+    out.push_back(count.op_type);
   return out;
 }
 
@@ -49,9 +63,12 @@ std::string percent_change_text(std::uint64_t old_value, std::uint64_t new_value
 
 NameSetChange name_set_change(const std::vector<std::string>& old_names,
                               const std::vector<std::string>& new_names) {
-  const std::vector<std::string_view> old_set = sorted_set(old_names);
-  const std::vector<std::string_view> new_set = sorted_set(new_names);
-  return {missing_from(new_set, old_set), missing_from(old_set, new_set)};
+  return set_change({old_names.begin(), old_names.end()}, {new_names.begin(), new_names.end()});
+}
+
+NameSetChange op_type_change(const std::vector<OpCount>& old_counts,
+                             const std::vector<OpCount>& new_counts) {
+  return set_change(op_types(old_counts), op_types(new_counts));
 }
 
 }  // namespace orvik

@@ -13,11 +13,16 @@
 //     diff and explain-diff list them in ascending byte order, duplicates collapsed; check does
 //     not use sets: its name rules compare the lists position by position, so a reordering of a
 //     LightGBM or PyTorch list fails them.
+//   operator-type change of two ONNX graphs, as a name-set change:
+//     check fails "no new ONNX operators" on any added type and ignores removed ones;
+//     explain-diff lists both.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "onnx/onnx_reader.hpp"
 
 namespace orvik {
 
@@ -38,5 +43,10 @@ struct NameSetChange {
 };
 NameSetChange name_set_change(const std::vector<std::string>& old_names,
                               const std::vector<std::string>& new_names);
+
+// The same over the operator types of two ONNX graphs: added are the types the new graph
+// introduces, removed the types it no longer uses.
+NameSetChange op_type_change(const std::vector<OpCount>& old_counts,
+                             const std::vector<OpCount>& new_counts);
 
 }  // namespace orvik

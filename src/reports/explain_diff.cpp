@@ -1,6 +1,7 @@
 #include "reports/explain_diff.hpp"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -24,6 +25,10 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: orvik explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
+
+// Initializer dimensions in this range count towards the hidden-size estimate.
+constexpr std::int64_t kMinHiddenSize = 2;
+constexpr std::int64_t kMaxHiddenSize = 8192;
 
 // At most this many names are printed on an added or removed line.
 constexpr std::size_t kNamesPerLine = 8;
@@ -280,6 +285,86 @@ void explain_pytorch_diff(const PyTorchSummary& old_s, const PyTorchSummary& new
       "fingerprint is sampled.");
 }
 
+void explain_onnx_diff(const OnnxSummary& old_s, const OnnxSummary& new_s) {
+  print_explanation_header(ArtifactKind::Onnx, old_s.path, new_s.path);
+  const std::optional<std::uint64_t> old_layers = onnx_attention_layer_estimate(old_s.op_counts);
+  const std::optional<std::uint64_t> new_layers = onnx_attention_layer_estimate(new_s.op_counts);
+  print_line(fmt::format("  Attention layers:  {} -> {}", count_or_unknown(old_layers),
+                         count_or_unknown(new_layers)));
+  print_line(fmt::format("  Hidden size:       {} -> {}",
+                         count_or_unknown(estimate_hidden_size(old_s.initializers)),
+                         count_or_unknown(estimate_hidden_size(new_s.initializers))));
+  const std::string parameters =
+      percent_change_text(old_s.parameter_values, new_s.parameter_values);
+  print_pair_row("  Parameters:        ", human_count_text(old_s.parameter_values),
+                 human_count_text(new_s.parameter_values), parameters);
+  print_count_pair_row("  Nodes:             ", old_s.nodes.size(), new_s.nodes.size());
+
+  const std::string cost = percent_change_text(old_s.estimated_ops, new_s.estimated_ops);
+  print_line();
+  print_line(fmt::format("Estimated inference cost (static op proxy): {}", cost));
+
+  const NameSetChange ops = op_type_change(old_s.op_counts, new_s.op_counts);
+  print_line();
+  print_line(ops.added.empty() ? "New operators introduced: none" : "New operators introduced:");
+  for (std::string_view op : ops.added)
+    print_line(fmt::format("  {}", op));
+  if (!ops.removed.empty()) print_line("Operators removed:");
+  for (std::string_view op : ops.removed)
+    print_line(fmt::format("  {}", op));
+
+  // The same words whether the estimate grew or fell.
+  const std::string summary =
+      old_layers && new_layers && *old_layers != *new_layers
+          ? fmt::format(
+                "  Grew from ~{} to ~{} attention layers; parameters {}, estimated cost {}.",
+                *old_layers, *new_layers, parameters, cost)
+          : fmt::format("  Parameters {}, estimated cost {}.", parameters, cost);
+  print_summary(summary,
+                "Note: static heuristic over ONNX ops and shapes; cost is an op-count proxy, not "
+                "measured latency.");
+}
+
+std::uint64_t op_type_count(const std::vector<OpCount>& op_counts, std::string_view op_type) {
+  for (const OpCount& count : op_counts) {
+    if (count.op_type == op_type) return count.count;
+  }
+  return 0;
+}
+
+std::optional<std::uint64_t> onnx_attention_layer_estimate(const std::vector<OpCount>& op_counts) {
+  if (const std::uint64_t attention = op_type_count(op_counts, "Attention"); attention > 0) {
+    return attention;
+  }
+  if (const std::uint64_t softmax = op_type_count(op_counts, "Softmax"); softmax > 0) {
+    return softmax;
+  }
+  const std::uint64_t layer_norms = op_type_count(op_counts, "LayerNormalization");
+  if (layer_norms >= 2) return layer_norms / 2;
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> estimate_hidden_size(
+    const std::vector<OnnxInitializer>& initializers) {
+  std::map<std::int64_t, std::uint64_t> occurrences;
+  for (const OnnxInitializer& initializer : initializers) {
+    if (initializer.dims.size() < 2) continue;
+    for (const std::int64_t dim : initializer.dims) {
+      if (dim >= kMinHiddenSize && dim <= kMaxHiddenSize) ++occurrences[dim];
+    }
+  }
+  std::optional<std::uint64_t> best;
+  std::uint64_t best_count = 0;
+  // Ascending values, so on equal counts the later (larger) one wins.
+  for (const auto& [dim, count] : occurrences) {
+    if (count >= best_count) {
+      best = static_cast<std::uint64_t>(dim);
+      best_count = count;
+    }
+  }
+  return best;
+}
+
 namespace {
 
 // Reads the old file, then the new one; nothing is printed unless both reads succeed.
@@ -319,7 +404,7 @@ CommandResult cmd_explain_diff(const std::vector<std::string>& words) {
       case ArtifactKind::LightGbm:
         return explain_pair(old_path, new_path, read_lightgbm, explain_lightgbm_diff);
       case ArtifactKind::Onnx:
-        return fail("explaining ONNX changes is not available in this build");
+        return explain_pair(old_path, new_path, read_onnx, explain_onnx_diff);
       case ArtifactKind::PyTorch:
         return explain_pair(old_path, new_path, read_pytorch, explain_pytorch_diff);
       case ArtifactKind::TensorPlan:

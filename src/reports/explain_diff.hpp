@@ -2,11 +2,15 @@
 // The `explain-diff` command: a short plain-English "Model Change Explanation" of two versions of
 // one CatBoost, LightGBM, ONNX or PyTorch artifact, ending in a one-line verdict. No options, no
 // JSON form.
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
+#include "onnx/onnx_reader.hpp"
 #include "pt/pytorch_reader.hpp"
 #include "util/result.hpp"
 
@@ -23,5 +27,19 @@ std::vector<std::string> positional_args(const std::vector<std::string>& words);
 void explain_catboost_diff(const CatBoostSummary& old_summary, const CatBoostSummary& new_summary);
 void explain_lightgbm_diff(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary);
 void explain_pytorch_diff(const PyTorchSummary& old_summary, const PyTorchSummary& new_summary);
+void explain_onnx_diff(const OnnxSummary& old_summary, const OnnxSummary& new_summary);
+
+// ONNX estimates shared with the artifact explanation.
+
+// The node count of one operator type (exact bytes); 0 when the graph has none.
+std::uint64_t op_type_count(const std::vector<OpCount>& op_counts, std::string_view op_type);
+
+// Attention layers: the Attention count when above 0, else the Softmax count when above 0, else
+// half the LayerNormalization count (rounded down) when there are at least two; else absent.
+std::optional<std::uint64_t> onnx_attention_layer_estimate(const std::vector<OpCount>& op_counts);
+
+// The most common dimension in 2..8192 over the initializers of rank 2 or more (ties go to the
+// larger value); absent when none qualifies.
+std::optional<std::uint64_t> estimate_hidden_size(const std::vector<OnnxInitializer>& initializers);
 
 }  // namespace orvik

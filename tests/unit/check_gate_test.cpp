@@ -133,6 +133,11 @@ TEST(CheckCommand, RefusesBeforeAnyLineInDetectionOrder) {
        "--fail-on-new-op" + only_onnx},
       {{"--max-parameter-growth", "5", "--fail-on-training-config-change", "a.pt", "b.pt"},
        "--fail-on-training-config-change is only supported for CatBoost/LightGBM artifacts."},
+      {{"--fail-on-training-config-change", "--fail-on-feature-change", "a.onnx", "b.onnx"},
+       "--fail-on-feature-change is only supported for CatBoost artifacts."},
+      {{"--fail-on-training-config-change", "--max-ops-growth", "5", "a.onnx", "b.onnx"},
+       "--fail-on-training-config-change is only supported for CatBoost artifacts."},
+      {{"--fail-on-new-op", "a.onnx", "b.onnx"}, "read a.onnx" + missing},
       {{"a.cbm", "b.cbm"}, "read a.cbm" + missing},
       {{cbm, "b.cbm"}, "read b.cbm" + missing}};
   for (const auto& [words, error] : rows) {
@@ -152,6 +157,8 @@ TEST(CheckCommand, StatusLineAlwaysMatchesTheOutcome) {
        data("diff/lgb/depth_6.lgb"), data("diff/lgb/binary.txt")},
       {data("diff/torch/mlp_state_dict.pt"), data("diff/torch/via_bytesio_archive_prefix.pt"),
        data("diff/torch/mlp_state_dict_legacy.pt"), data("diff/torch/truncated.pt")},
+      {data("onnx/mlp_helper.onnx"), data("onnx/mlp_from_torch.onnx"),
+       data("onnx/if_subgraph.onnx"), data("onnx/typed_fields_sparse.onnx")},
       {"missing.cbm", "-", "--bogus", "x.json"}};
   const std::vector<std::string> options = {
       "--max-size-growth",        "--max-ops-growth", "--max-parameter-growth",

@@ -179,5 +179,116 @@ TEST(ExplainCatBoost, ShapeRowsWithDepth64AndWithoutDepth) {
   }
 }
 
+std::vector<OpCount> ops(std::uint64_t softmax, std::uint64_t matmul, std::uint64_t gemm,
+                         std::uint64_t layer_norm, std::uint64_t attention) {
+  std::vector<OpCount> out;
+  const std::pair<const char*, std::uint64_t> counts[] = {{"Softmax", softmax},
+                                                          {"MatMul", matmul},
+                                                          {"Gemm", gemm},
+                                                          {"LayerNormalization", layer_norm},
+                                                          {"Attention", attention}};
+  for (const auto& [op, count] : counts) {
+    if (count > 0) out.push_back({op, count});
+  }
+  return out;
+}
+
+std::vector<OnnxInitializer> initializers(const std::vector<std::vector<std::int64_t>>& shapes) {
+  std::vector<OnnxInitializer> out;
+  for (const auto& dims : shapes) {
+    out.emplace_back();
+    out.back().dims = dims;
+  }
+  return out;
+}
+
+TEST(OnnxEstimates, AttentionLayersAndHiddenSize) {
+  using Layers = std::optional<std::uint64_t>;
+  EXPECT_EQ(onnx_attention_layer_estimate(ops(3, 0, 0, 9, 12)), Layers(12));
+  EXPECT_EQ(onnx_attention_layer_estimate(ops(12, 0, 0, 25, 0)), Layers(12));
+  EXPECT_EQ(onnx_attention_layer_estimate(ops(0, 0, 0, 3, 0)), Layers(1));
+  EXPECT_EQ(onnx_attention_layer_estimate(ops(0, 5, 5, 1, 0)), std::nullopt);
+  EXPECT_EQ(estimate_hidden_size(initializers({{768, 768}, {768, 3072}, {3072, 768}})), 768u);
+  EXPECT_EQ(estimate_hidden_size(initializers({{64, 32}})), 64u);
+  EXPECT_EQ(estimate_hidden_size(initializers({{2, 8192, 8193, 1, -768}, {768}})), 8192u);
+  EXPECT_EQ(estimate_hidden_size(initializers({{768}, {512}, {1, 8193, -5}})), std::nullopt);
+}
+
+// The verdict sentence and the evidence block for scores 0 to 4, singular and plural.
+TEST(ExplainOnnx, ScoresEvidenceAndNames) {
+  struct Row {
+    std::vector<OpCount> op_counts;
+    std::string lines;
+  };
+  const std::string weak =
+      "This model does not strongly look like a transformer from static ops alone.";
+  for (const Row& row : std::vector<Row>{
+           {{{"Conv", 3}, {"Relu", 3}},
+            weak + "\n\nEvidence:\n  - no Softmax/MatMul/LayerNormalization pattern found\n\n"},
+           {ops(0, 1, 1, 0, 0), weak + "\n\nEvidence:\n  - 1 MatMul node\n  - 1 Gemm node\n\n"},
+           {ops(2, 0, 0, 1, 0),
+            "This model has transformer-like signals.\n\nEvidence:\n  - 2 Softmax nodes\n"
+            "  - 1 LayerNormalization operator\n\n"},
+           {ops(12, 12, 0, 25, 0),
+            "This model appears to be a transformer.\n\nEvidence:\n  - 12 Softmax nodes\n"
+            "  - 12 MatMul nodes\n  - 25 LayerNormalization operators\n\n"},
+           {ops(1, 2, 0, 1, 2),
+            "appears to be a transformer.\n\nEvidence:\n  - 1 Softmax node\n  - 2 MatMul nodes\n"
+            "  - 1 LayerNormalization operator\n  - 2 Attention operators\n\n"}}) {
+    OnnxSummary summary;
+    summary.op_counts = row.op_counts;
+    EXPECT_NE(capture([&] { explain_onnx_architecture(summary); }).find(row.lines),
+              std::string::npos)
+        << row.lines;
+  }
+  EXPECT_EQ(transformer_score(ops(1, 1, 1, 1, 1)), 4);
+  EXPECT_EQ(transformer_score(ops(0, 1, 0, 0, 0)), 0);
+
+  // Names: ASCII letters only are lower-cased; output names count; "embed" alone does not.
+  OnnxSummary named;
+  named.nodes.resize(2);
+  named.nodes[0].outputs = {"x"};
+  named.nodes[1].outputs = {"y", "SELF_ATTENTION/out"};
+  named.initializers = initializers({{4}});
+  named.initializers[0].name = "Word_Embeddings";
+  const std::string evidence =
+      "  - node names mention attention\n  - initializer names mention embeddings\n"
+      "  - no Softmax/MatMul/LayerNormalization pattern found\n\n";
+  EXPECT_NE(capture([&] { explain_onnx_architecture(named); }).find("Evidence:\n" + evidence),
+            std::string::npos);
+  named.nodes[1].outputs[1] = "self_attent\xc4\xb0on";  // U+0130 in place of the i
+  named.initializers[0].name = "embed";
+  EXPECT_NE(capture([&] {
+              explain_onnx_architecture(named);
+            }).find("Evidence:\n  - no Softmax/MatMul/LayerNormalization pattern found\n"),
+            std::string::npos);
+  EXPECT_TRUE(name_mentions("attention", "MultiHeadATTENTION"));
+  EXPECT_FALSE(name_mentions("attention", "attentio"));
+}
+
+TEST(ExplainDiff, OnnxSummaryNamesTheAttentionChange) {
+  OnnxSummary old_s;
+  old_s.op_counts = ops(0, 0, 0, 0, 12);
+  old_s.parameter_values = 1000;
+  old_s.estimated_ops = 0;
+  OnnxSummary new_s = old_s;
+  new_s.op_counts = ops(0, 0, 0, 0, 24);
+  new_s.parameter_values = 2000;
+  new_s.estimated_ops = 10;
+  const std::string grew = capture([&] { explain_onnx_diff(old_s, new_s); });
+  EXPECT_NE(grew.find("  Attention layers:  12 -> 24\n"), std::string::npos) << grew;
+  EXPECT_NE(grew.find("\n  Grew from ~12 to ~24 attention layers; parameters +100%, estimated "
+                      "cost n/a (from zero).\n"),
+            std::string::npos);
+  new_s.op_counts = ops(0, 0, 0, 1, 0);
+  const std::string unknown = capture([&] { explain_onnx_diff(new_s, old_s); });
+  EXPECT_NE(unknown.find("  Attention layers:  unknown -> 12\n"), std::string::npos) << unknown;
+  EXPECT_NE(unknown.find("\nNew operators introduced:\n  Attention\nOperators removed:\n"
+                         "  LayerNormalization\n\nSummary:\n  Parameters -50%, estimated cost "
+                         "-100%.\n"),
+            std::string::npos)
+      << unknown;
+}
+
 }  // namespace
 }  // namespace orvik
