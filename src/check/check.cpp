@@ -126,12 +126,10 @@ CommandResult check_pair(std::string_view type_name, const std::string& old_path
                          const std::string& new_path,
                          Result<Summary> (*read)(const std::string& path), RuleSet<Summary> rules,
                          const CheckOptions& options) {
-  Result<Summary> old_summary = read(old_path);
-  if (!old_summary) return fail(std::move(old_summary.error()));
-  Result<Summary> new_summary = read(new_path);
-  if (!new_summary) return fail(std::move(new_summary.error()));
-  const std::vector<CheckResult> results = rules(*old_summary, *new_summary, options);
-  print_check_report(type_name, old_summary->path, new_summary->path, results);
+  const Result<SummaryPair<Summary>> pair = read_pair(read, old_path, new_path);
+  if (!pair) return fail(pair.error());
+  const std::vector<CheckResult> results = rules(pair->old_summary, pair->new_summary, options);
+  print_check_report(type_name, pair->old_summary.path, pair->new_summary.path, results);
   return check_verdict(results);
 }
 

@@ -23,8 +23,28 @@
 #include <vector>
 
 #include "onnx/onnx_reader.hpp"
+#include "util/result.hpp"
 
 namespace orvik {
+
+// Two versions of one artifact, as read by the kind's reader.
+template <class Summary>
+struct SummaryPair {
+  Summary old_summary;
+  Summary new_summary;
+};
+
+// Reads the old file, then the new one. The first reader error is the result, unchanged; the new
+// file is not read when the old one fails. Callers print nothing before both are read.
+template <class Summary>
+Result<SummaryPair<Summary>> read_pair(Result<Summary> (*read)(const std::string& path),
+                                       const std::string& old_path, const std::string& new_path) {
+  Result<Summary> old_summary = read(old_path);
+  if (!old_summary) return fail(std::move(old_summary.error()));
+  Result<Summary> new_summary = read(new_path);
+  if (!new_summary) return fail(std::move(new_summary.error()));
+  return SummaryPair<Summary>{std::move(*old_summary), std::move(*new_summary)};
+}
 
 // (new - old) * 100 / old with both converted to 64-bit floats first; 0 when both are 0; absent
 // when old is 0 and new is not (no baseline to grow from).

@@ -11,6 +11,7 @@
 #include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "pt/pytorch_reader.hpp"
+#include "reports/changes.hpp"
 #include "reports/primitives.hpp"
 #include "util/json.hpp"
 #include "util/output.hpp"
@@ -54,11 +55,9 @@ CommandResult render_diff(const DiffFormat<Summary>& format, const Summary& old_
 template <class Summary>
 CommandResult diff_files(const DiffFormat<Summary>& format, const std::string& old_path,
                          const std::string& new_path, bool json) {
-  Result<Summary> old_summary = format.read(old_path);
-  if (!old_summary) return fail(std::move(old_summary.error()));
-  Result<Summary> new_summary = format.read(new_path);
-  if (!new_summary) return fail(std::move(new_summary.error()));
-  return render_diff(format, *old_summary, *new_summary, json);
+  const Result<SummaryPair<Summary>> pair = read_pair(format.read, old_path, new_path);
+  if (!pair) return fail(pair.error());
+  return render_diff(format, pair->old_summary, pair->new_summary, json);
 }
 
 // Section pieces of the text reports.

@@ -8,6 +8,7 @@
 
 #include "python_bridge/deep_diff.hpp"
 #include "reports/catboost_report.hpp"
+#include "reports/changes.hpp"
 #include "reports/diff.hpp"
 #include "reports/primitives.hpp"
 #include "util/format.hpp"
@@ -137,12 +138,12 @@ JsonValue catboost_diff_json(const CatBoostSummary& old_summary,
   fingerprints["learned_state"] = fingerprint_change_json(old_summary.learned_state_fingerprint,
                                                           new_summary.learned_state_fingerprint);
 
-  NameSetChanges names = name_set_changes(old_summary.feature_names, new_summary.feature_names);
+  const NameSetChange names = name_set_change(old_summary.feature_names, new_summary.feature_names);
   JsonValue features = JsonValue::object();
   features["recovered_count"] =
       change_json(old_summary.feature_names.size(), new_summary.feature_names.size());
-  features["added"] = std::move(names.added);
-  features["removed"] = std::move(names.removed);
+  features["added"] = names.added;
+  features["removed"] = names.removed;
   features["changed"] = old_summary.feature_names != new_summary.feature_names;
 
   JsonValue out = JsonValue::object();

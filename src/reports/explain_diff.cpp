@@ -367,16 +367,14 @@ std::optional<std::uint64_t> estimate_hidden_size(
 
 namespace {
 
-// Reads the old file, then the new one; nothing is printed unless both reads succeed.
+// Nothing is printed unless both reads succeed.
 template <class Summary>
 CommandResult explain_pair(const std::string& old_path, const std::string& new_path,
                            Result<Summary> (*read)(const std::string& path),
                            void (*print_report)(const Summary&, const Summary&)) {
-  Result<Summary> old_summary = read(old_path);
-  if (!old_summary) return fail(std::move(old_summary.error()));
-  Result<Summary> new_summary = read(new_path);
-  if (!new_summary) return fail(std::move(new_summary.error()));
-  print_report(*old_summary, *new_summary);
+  const Result<SummaryPair<Summary>> pair = read_pair(read, old_path, new_path);
+  if (!pair) return fail(pair.error());
+  print_report(pair->old_summary, pair->new_summary);
   return {};
 }
 

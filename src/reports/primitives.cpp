@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <set>
 
 #include <fmt/format.h>
 
+#include "reports/changes.hpp"
 #include "util/format.hpp"
 #include "util/output.hpp"
 
@@ -62,7 +62,7 @@ void print_label_line(std::string_view label) {
 }
 
 // One "Added:" or "Removed:" list: the heading, the first 12 names and a count of the rest.
-void print_name_list(std::string_view heading, const std::vector<std::string>& names) {
+void print_name_list(std::string_view heading, const std::vector<std::string_view>& names) {
   if (names.empty()) return;
   print_line(fmt::format("  {}:", heading));
   for (std::size_t i = 0; i < names.size() && i < kListedNameLimit; ++i) {
@@ -71,16 +71,6 @@ void print_name_list(std::string_view heading, const std::vector<std::string>& n
   if (names.size() > kListedNameLimit) {
     print_line(fmt::format("    ... {} more", names.size() - kListedNameLimit));
   }
-}
-
-// Names of `from` that `other` lacks, in ascending byte order.
-std::vector<std::string> set_difference(const std::set<std::string>& from,
-                                        const std::set<std::string>& other) {
-  std::vector<std::string> out;
-  for (const std::string& name : from) {
-    if (!other.contains(name)) out.push_back(name);
-  }
-  return out;
 }
 
 CommandResult print_json_text(Result<std::string> text) {
@@ -175,23 +165,16 @@ void print_fingerprint_change_row(std::string_view label, std::optional<Fingerpr
   print_line(presence_comparison(old_text, new_text, equal));
 }
 
-NameSetChanges name_set_changes(const std::vector<std::string>& old_names,
-                                const std::vector<std::string>& new_names) {
-  const std::set<std::string> old_set(old_names.begin(), old_names.end());
-  const std::set<std::string> new_set(new_names.begin(), new_names.end());
-  return {set_difference(new_set, old_set), set_difference(old_set, new_set)};
-}
-
 void print_feature_name_changes(const std::vector<std::string>& old_names,
                                 const std::vector<std::string>& new_names) {
-  const NameSetChanges changes = name_set_changes(old_names, new_names);
+  const NameSetChange change = name_set_change(old_names, new_names);
   print_line("Feature name changes:");
-  if (changes.added.empty() && changes.removed.empty()) {
+  if (change.empty()) {
     print_line("  none detected");
     return;
   }
-  print_name_list("Added", changes.added);
-  print_name_list("Removed", changes.removed);
+  print_name_list("Added", change.added);
+  print_name_list("Removed", change.removed);
 }
 
 CommandResult print_json(const JsonValue& value) {

@@ -37,15 +37,6 @@ void print_text_change_row(std::string_view label, const std::optional<std::stri
 void print_fingerprint_change_row(std::string_view label, std::optional<Fingerprint> old_value,
                                   std::optional<Fingerprint> new_value);
 
-// Names in the new list and not in the old one (added), and the reverse (removed), each in
-// ascending byte order without repeats.
-struct NameSetChanges {
-  std::vector<std::string> added;
-  std::vector<std::string> removed;
-};
-NameSetChanges name_set_changes(const std::vector<std::string>& old_names,
-                                const std::vector<std::string>& new_names);
-
 // The "Feature name changes:" block: added and removed names, at most 12 of each listed.
 void print_feature_name_changes(const std::vector<std::string>& old_names,
                                 const std::vector<std::string>& new_names);
