@@ -116,6 +116,13 @@ CheckResult names_unchanged(std::string_view name, const std::vector<std::string
                            fmt::format("{} -> {} {}", old_names.size(), new_names.size(), noun));
 }
 
+// A growth rule is evaluated only when its limit was given.
+void add_growth_rule(std::vector<CheckResult>& results, std::string_view name,
+                     std::uint64_t old_value, std::uint64_t new_value,
+                     std::optional<double> limit) {
+  if (limit) results.push_back(growth_check(name, old_value, new_value, *limit));
+}
+
 template <class Summary>
 using RuleSet = std::vector<CheckResult> (*)(const Summary&, const Summary&, const CheckOptions&);
 
@@ -136,10 +143,8 @@ CommandResult check_pair(std::string_view type_name, const std::string& old_path
 std::vector<CheckResult> catboost_rules(const CatBoostSummary& old_s, const CatBoostSummary& new_s,
                                         const CheckOptions& options) {
   std::vector<CheckResult> results;
-  if (options.max_size_growth) {
-    results.push_back(growth_check("file size growth", old_s.file_size_bytes, new_s.file_size_bytes,
-                                   *options.max_size_growth));
-  }
+  add_growth_rule(results, "file size growth", old_s.file_size_bytes, new_s.file_size_bytes,
+                  options.max_size_growth);
   if (options.fail_on_feature_change) {
     results.push_back(names_unchanged("recovered feature names unchanged", old_s.feature_names,
                                       new_s.feature_names, "recovered names"));
@@ -155,10 +160,7 @@ std::vector<CheckResult> catboost_rules(const CatBoostSummary& old_s, const CatB
 std::vector<CheckResult> lightgbm_rules(const LightGbmSummary& old_s, const LightGbmSummary& new_s,
                                         const CheckOptions& options) {
   std::vector<CheckResult> results;
-  if (options.max_size_growth) {
-    results.push_back(
-        growth_check("file size growth", old_s.bytes, new_s.bytes, *options.max_size_growth));
-  }
+  add_growth_rule(results, "file size growth", old_s.bytes, new_s.bytes, options.max_size_growth);
   if (options.fail_on_feature_change) {
     results.push_back(names_unchanged("feature names unchanged", old_s.feature_names,
                                       new_s.feature_names, "feature names"));
@@ -174,18 +176,12 @@ std::vector<CheckResult> lightgbm_rules(const LightGbmSummary& old_s, const Ligh
 std::vector<CheckResult> onnx_rules(const OnnxSummary& old_s, const OnnxSummary& new_s,
                                     const CheckOptions& options) {
   std::vector<CheckResult> results;
-  if (options.max_size_growth) {
-    results.push_back(growth_check("file size growth", old_s.file_size_bytes, new_s.file_size_bytes,
-                                   *options.max_size_growth));
-  }
-  if (options.max_ops_growth) {
-    results.push_back(growth_check("estimated ops growth", old_s.estimated_ops, new_s.estimated_ops,
-                                   *options.max_ops_growth));
-  }
-  if (options.max_parameter_growth) {
-    results.push_back(growth_check("parameter growth", old_s.parameter_values,
-                                   new_s.parameter_values, *options.max_parameter_growth));
-  }
+  add_growth_rule(results, "file size growth", old_s.file_size_bytes, new_s.file_size_bytes,
+                  options.max_size_growth);
+  add_growth_rule(results, "estimated ops growth", old_s.estimated_ops, new_s.estimated_ops,
+                  options.max_ops_growth);
+  add_growth_rule(results, "parameter growth", old_s.parameter_values, new_s.parameter_values,
+                  options.max_parameter_growth);
   if (options.fail_on_new_op) {
     // Only types the new graph introduces count; removed ones do not matter.
     const std::vector<std::string_view> added =
@@ -201,14 +197,9 @@ std::vector<CheckResult> onnx_rules(const OnnxSummary& old_s, const OnnxSummary&
 std::vector<CheckResult> pytorch_rules(const PyTorchSummary& old_s, const PyTorchSummary& new_s,
                                        const CheckOptions& options) {
   std::vector<CheckResult> results;
-  if (options.max_size_growth) {
-    results.push_back(
-        growth_check("file size growth", old_s.bytes, new_s.bytes, *options.max_size_growth));
-  }
-  if (options.max_parameter_growth) {
-    results.push_back(growth_check("parameter growth", old_s.estimated_parameter_count,
-                                   new_s.estimated_parameter_count, *options.max_parameter_growth));
-  }
+  add_growth_rule(results, "file size growth", old_s.bytes, new_s.bytes, options.max_size_growth);
+  add_growth_rule(results, "parameter growth", old_s.estimated_parameter_count,
+                  new_s.estimated_parameter_count, options.max_parameter_growth);
   if (options.fail_on_feature_change) {
     results.push_back(names_unchanged("parameter names unchanged", old_s.param_names,
                                       new_s.param_names, "recovered names"));
