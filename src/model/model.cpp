@@ -136,8 +136,7 @@ Result<Tensor> tensor_from_spec(std::string_view context, TensorSpec spec) {
   return tensor;
 }
 
-Result<Model> build_model(ModelSpec spec) {
-  ZeroBudget budget;
+Result<Model> build_model(ModelSpec spec, ZeroBudget budget) {
   Result<Tensor> input;
   if (spec.input) {
     input = tensor_from_spec("input", std::move(*spec.input));

@@ -40,7 +40,7 @@ struct Model {
 };
 
 // The zero-filled tensors one plan may still make: together they hold at most kMaxTensorValues
-// values (1 GiB), so a plan's sizes can never make building exhaust memory.
+// values (256 MiB), so a plan's sizes can never make building exhaust memory.
 struct ZeroBudget {
   std::uint64_t remaining = kMaxTensorValues;
 };
@@ -62,8 +62,9 @@ struct ZeroBudget {
 // input, weights of rank below 2) it is left as it was: the analysis rejects that layer anyway.
 Result<Model> load_model(const std::string& path);
 
-// Builds a model from parsed records; load_model without the file.
-Result<Model> build_model(ModelSpec spec);
+// Builds a model from parsed records; load_model without the file. The budget bounds the
+// zero-filled tensors (a smaller one keeps fuzzing fast).
+Result<Model> build_model(ModelSpec spec, ZeroBudget budget = {});
 
 // An all-zero tensor of the shape, taken from the budget. Errors, named by the context ("input",
 // "weights", "bias", "Wq", "Wk", "Wv"): "{context}: shape {} holds more values than a 64-bit

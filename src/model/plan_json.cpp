@@ -1,9 +1,11 @@
 #include "model/plan_json.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include <fmt/format.h>
@@ -161,22 +163,82 @@ std::string found_string_text(std::string_view text) {
   return out;
 }
 
-std::string found_content_text(const PlanContent& content) {
-  switch (content.kind) {
+std::string found_content_text(const PlanContent::Value& value) {
+  switch (value.kind()) {
     case PlanContent::Kind::Null:
       return "null";
     case PlanContent::Kind::Bool:
-      return content.boolean ? "boolean `true`" : "boolean `false`";
+      return value.boolean() ? "boolean `true`" : "boolean `false`";
     case PlanContent::Kind::Number:
-      return found_number_text(content.number);
+      return found_number_text(value.number());
     case PlanContent::Kind::String:
-      return found_string_text(content.text);
+      return found_string_text(value.text());
     case PlanContent::Kind::Seq:
       return "sequence";
     case PlanContent::Kind::Map:
       break;
   }
   return "map";
+}
+
+PlanNumber PlanContent::Value::number() const {
+  const Node& n = node();
+  PlanNumber number;
+  number.kind = n.number_kind;
+  number.u64 = n.payload;
+  number.i64 = static_cast<std::int64_t>(n.payload);
+  number.f64 = std::bit_cast<double>(n.payload);
+  return number;
+}
+
+std::string_view PlanContent::Value::text() const {
+  const std::string_view texts = content_->texts_;
+  std::size_t length = 0;
+  std::memcpy(&length, texts.data() + node().payload, sizeof length);
+  return texts.substr(node().payload + sizeof length, length);
+}
+
+void PlanContent::push(Node node) {
+  if (node_count_ == node_capacity_) {
+    const std::size_t size = kFirstBlock << blocks_.size();
+    blocks_.push_back(std::make_unique_for_overwrite<Node[]>(size));
+    node_capacity_ += size;
+  }
+  blocks_.back()[node_count_ - (node_capacity_ - (kFirstBlock << (blocks_.size() - 1)))] = node;
+  ++node_count_;
+}
+
+void PlanContent::add_null() {
+  push(Node{});
+}
+
+void PlanContent::add_bool(bool value) {
+  push(Node{Kind::Bool, PlanNumber::Kind::U64, value, 0});
+}
+
+void PlanContent::add_number(const PlanNumber& number) {
+  const std::uint64_t bits = number.kind == PlanNumber::Kind::U64 ? number.u64
+                             : number.kind == PlanNumber::Kind::I64
+                                 ? static_cast<std::uint64_t>(number.i64)
+                                 : std::bit_cast<std::uint64_t>(number.f64);
+  push(Node{Kind::Number, number.kind, false, bits});
+}
+
+void PlanContent::add_string(std::string_view text) {
+  push(Node{Kind::String, PlanNumber::Kind::U64, false, texts_.size()});
+  const std::size_t length = text.size();
+  texts_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  texts_.append(text);
+}
+
+std::size_t PlanContent::open(Kind kind) {
+  push(Node{kind, PlanNumber::Kind::U64, false, containers_.size()});
+  containers_.push_back(Container{});
+  return node_count_ - 1;
+}
+
+void PlanContent::close(std::size_t container, std::size_t count) {
+  containers_[node(container).payload] = Container{count, node_count_};
 }
 
 int PlanJsonReader::parse_whitespace() {
@@ -210,14 +272,13 @@ PlanReadError PlanJsonReader::fix_position(PlanReadError error) const {
   return positioned;
 }
 
-PlanRead<PlanContent> PlanJsonReader::parse_literal(int first) {
+PlanRead<std::string_view> PlanJsonReader::parse_literal(int first, PlanContent* content) {
   eat_char();
   const std::string_view rest = first == 'n' ? "ull" : first == 't' ? "rue" : "alse";
   if (auto ident = parse_ident(rest); !ident) return std::unexpected(ident.error());
-  PlanContent content;
-  content.kind = first == 'n' ? PlanContent::Kind::Null : PlanContent::Kind::Bool;
-  content.boolean = first == 't';
-  return content;
+  if (content != nullptr && first == 'n') content->add_null();
+  if (content != nullptr && first != 'n') content->add_bool(first == 't');
+  return first == 'n' ? "null" : first == 't' ? "boolean `true`" : "boolean `false`";
 }
 
 PlanReadError PlanJsonReader::peek_invalid_type(std::string_view expected) {
@@ -229,7 +290,7 @@ PlanReadError PlanJsonReader::peek_invalid_type(std::string_view expected) {
     case 'f': {
       const auto literal = parse_literal(c);
       if (!literal) return literal.error();
-      found = found_content_text(*literal);
+      found = *literal;
       break;
     }
     case '-':
@@ -726,44 +787,47 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
   }
 }
 
-PlanRead<PlanContent> PlanJsonReader::read_content() {
+PlanRead<void> PlanJsonReader::read_content(PlanContent& content) {
   const int c = parse_whitespace();
   if (c < 0) return std::unexpected(peek_error(kEofValue));
-  PlanContent content;
   const std::size_t start = index_;
   switch (c) {
     case 'n':
     case 't':
     case 'f':
-      return parse_literal(c);
+      if (auto literal = parse_literal(c, &content); !literal) {
+        return std::unexpected(literal.error());
+      }
+      return {};
     case '"': {
       eat_char();
       auto text = parse_str();
       if (!text) return std::unexpected(std::move(text.error()));
-      content.kind = PlanContent::Kind::String;
-      content.text = std::move(*text);
-      return content;
+      content.add_string(*text);
+      return {};
     }
     case '[':
     case '{': {
       if (!enter()) return std::unexpected(peek_error(kRecursionLimit));
       eat_char();
+      const std::size_t container =
+          content.open(c == '[' ? PlanContent::Kind::Seq : PlanContent::Kind::Map);
+      std::size_t count = 0;
       PlanRead<void> filled;
       if (c == '[') {
-        content.kind = PlanContent::Kind::Seq;
         SeqState seq;
         while (filled) {
-          auto item = next_element(seq, [&] { return read_content(); });
-          if (!item) {
-            filled = std::unexpected(std::move(item.error()));
-          } else if (!*item) {
+          auto more = has_next_element(seq);
+          if (!more) {
+            filled = std::unexpected(std::move(more.error()));
+          } else if (!*more) {
             break;
           } else {
-            content.items.push_back(std::move(**item));
+            filled = read_content(content);
+            ++count;
           }
         }
       } else {
-        content.kind = PlanContent::Kind::Map;
         MapState map;
         while (filled) {
           auto key = next_key(map);
@@ -772,19 +836,16 @@ PlanRead<PlanContent> PlanJsonReader::read_content() {
             break;
           }
           if (!*key) break;
-          auto value = next_value([&] { return read_content(); });
-          if (!value) {
-            filled = std::unexpected(std::move(value.error()));
-            break;
-          }
-          content.members.emplace_back(std::move(**key), std::move(*value));
+          content.add_string(**key);
+          filled = next_value([&] { return read_content(content); });
+          ++count;
         }
       }
       leave();
+      content.close(container, count);
       const PlanRead<void> end = c == '[' ? end_seq() : end_map();
-      if (!filled) return std::unexpected(std::move(filled.error()));
-      if (!end) return std::unexpected(end.error());
-      return content;
+      if (!filled) return filled;
+      return end;
     }
     default:
       break;
@@ -793,9 +854,8 @@ PlanRead<PlanContent> PlanJsonReader::read_content() {
   if (c == '-') eat_char();
   auto number = parse_integer(c != '-', start);
   if (!number) return std::unexpected(number.error());
-  content.kind = PlanContent::Kind::Number;
-  content.number = *number;
-  return content;
+  content.add_number(*number);
+  return {};
 }
 
 }  // namespace orvik

@@ -9,9 +9,11 @@
 //
 // Nesting is limited: the 128th open container fails with "recursion limit exceeded". Values that
 // are skipped are scanned without recursion and without that limit.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,7 +49,7 @@ std::string duplicate_field_message(std::string_view field);
 // A number as read: a non-negative integer that fits 64 bits, a negative one that fits, or any
 // other number as the nearest double ("-0" is the double -0.0).
 struct PlanNumber {
-  enum class Kind { U64, I64, F64 };
+  enum class Kind : std::uint8_t { U64, I64, F64 };
   Kind kind = Kind::U64;
   std::uint64_t u64 = 0;
   std::int64_t i64 = 0;
@@ -60,19 +62,84 @@ struct PlanNumber {
 std::string found_number_text(const PlanNumber& number);
 std::string found_string_text(std::string_view text);
 
-// A JSON value read whole and kept for a second reading, for records whose kind is only known
-// once all their keys have been seen. Keys are unescaped; duplicates are kept in document order.
-struct PlanContent {
-  enum class Kind { Null, Bool, Number, String, Seq, Map };
-  Kind kind = Kind::Null;
-  bool boolean = false;
-  PlanNumber number;
-  std::string text;
-  std::vector<PlanContent> items;
-  std::vector<std::pair<std::string, PlanContent>> members;
+// JSON values read whole and kept for a second reading, for records whose kind is only known
+// once all their keys have been seen. The values are stored flat, one small node each in document
+// order (a container before its elements, an object's key as a string before its value), so a
+// long buffered list costs a few dozen bytes per element and one growing buffer.
+class PlanContent {
+ public:
+  enum class Kind : std::uint8_t { Null, Bool, Number, String, Seq, Map };
+
+ private:
+  // 16 bytes a value. A string's payload is where its length (8 bytes) and text start in
+  // texts_; a container's is its entry in containers_.
+  struct Node {
+    Kind kind = Kind::Null;
+    PlanNumber::Kind number_kind = PlanNumber::Kind::U64;
+    bool boolean = false;
+    std::uint64_t payload = 0;
+  };
+  struct Container {
+    std::size_t count = 0;  // elements or members
+    std::size_t end = 0;    // the node after the container and everything inside it
+  };
+
+ public:
+  // One value within the content; valid while the content lives and is not added to.
+  class Value {
+   public:
+    Kind kind() const { return node().kind; }
+    bool boolean() const { return node().boolean; }
+    PlanNumber number() const;
+    std::string_view text() const;                          // a string's unescaped text
+    std::size_t size() const { return container().count; }  // elements of a list, members of a map
+    // The first element of a list, or the key of the first member of a map (its value is the
+    // key's next()); then next() walks on past each value with everything inside it.
+    Value first() const { return Value(content_, index_ + 1); }
+    Value next() const {
+      const Kind k = kind();
+      return Value(content_, k == Kind::Seq || k == Kind::Map ? container().end : index_ + 1);
+    }
+
+   private:
+    friend class PlanContent;
+    Value(const PlanContent* content, std::size_t index) : content_(content), index_(index) {}
+    const Node& node() const { return content_->node(index_); }
+    const Container& container() const { return content_->containers_[node().payload]; }
+    const PlanContent* content_;
+    std::size_t index_;
+  };
+
+  // The first value added.
+  Value root() const { return Value(this, 0); }
+
+  // Adding values, in document order. A container is opened, its elements (or keys and values)
+  // are added, and it is closed with their count.
+  void add_null();
+  void add_bool(bool value);
+  void add_number(const PlanNumber& number);
+  void add_string(std::string_view text);
+  std::size_t open(Kind kind);
+  void close(std::size_t container, std::size_t count);
+
+ private:
+  // Nodes live in blocks that never move, so a growing list is written once, not copied again
+  // on every growth. Block k holds kFirstBlock << k nodes, from node kFirstBlock * (2^k - 1) on.
+  static constexpr std::size_t kFirstBlock = 32;
+  const Node& node(std::size_t index) const {
+    const auto block = static_cast<std::size_t>(std::bit_width(index / kFirstBlock + 1) - 1);
+    return blocks_[block][index - kFirstBlock * ((std::size_t{1} << block) - 1)];
+  }
+  void push(Node node);
+
+  std::vector<std::unique_ptr<Node[]>> blocks_;
+  std::size_t node_count_ = 0;
+  std::size_t node_capacity_ = 0;
+  std::vector<Container> containers_;
+  std::string texts_;
 };
 
-std::string found_content_text(const PlanContent& content);
+std::string found_content_text(const PlanContent::Value& value);
 
 class PlanJsonReader {
  public:
@@ -154,8 +221,8 @@ class PlanJsonReader {
   PlanRead<PlanNumber> read_number(std::string_view expected);
   // Skips one value of any kind, checking its syntax.
   PlanRead<bool> ignore_value();
-  // One value of any kind, kept whole.
-  PlanRead<PlanContent> read_content();
+  // One value of any kind, added whole to `content`.
+  PlanRead<void> read_content(PlanContent& content);
 
   // Positions a record reader's error at the last byte consumed, unless it has a position.
   PlanReadError fix_position(PlanReadError error) const;
@@ -199,8 +266,9 @@ class PlanJsonReader {
   PlanRead<PlanNumber> finish_float(std::size_t start, bool positive);
   PlanRead<void> ignore_number();
 
-  // "null", "true" or "false" starting with `first`.
-  PlanRead<PlanContent> parse_literal(int first);
+  // "null", "true" or "false" starting with `first`: the found text of a type message, or, with
+  // `content`, the value added to it.
+  PlanRead<std::string_view> parse_literal(int first, PlanContent* content = nullptr);
   PlanRead<std::string> parse_str();
   PlanRead<void> ignore_str();
   void skip_to_escape();

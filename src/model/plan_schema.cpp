@@ -22,7 +22,7 @@ struct Field {
   std::string_view name;
   bool required;
   PlanRead<void> (*from_stream)(PlanJsonReader&, Record&);
-  PlanRead<void> (*from_content)(const PlanContent&, Record&);
+  PlanRead<void> (*from_content)(PlanContent::Value, Record&);
 };
 
 template <class T>
@@ -93,30 +93,34 @@ PlanRead<Record> read_record(PlanJsonReader& r, std::string_view expected,
 // A record read from a buffered value. An array longer than the record fails with
 // "invalid length {}, expected {} elements in sequence".
 template <class Record, std::size_t N>
-PlanRead<Record> content_record(const PlanContent& content, std::string_view expected,
+PlanRead<Record> content_record(PlanContent::Value content, std::string_view expected,
                                 std::string_view length_text,
                                 const std::array<Field<Record>, N>& fields) {
   Record record;
-  if (content.kind == PlanContent::Kind::Seq) {
-    for (std::size_t i = 0; i < N; ++i) {
-      if (i >= content.items.size()) return plan_error(invalid_length_message(i, length_text));
-      if (auto read = fields[i].from_content(content.items[i], record); !read) {
+  if (content.kind() == PlanContent::Kind::Seq) {
+    PlanContent::Value item = content.first();
+    for (std::size_t i = 0; i < N; ++i, item = item.next()) {
+      if (i >= content.size()) return plan_error(invalid_length_message(i, length_text));
+      if (auto read = fields[i].from_content(item, record); !read) {
         return std::unexpected(std::move(read.error()));
       }
     }
-    if (content.items.size() > N) {
+    if (content.size() > N) {
       return plan_error(
-          invalid_length_message(content.items.size(), fmt::format("{} elements in sequence", N)));
+          invalid_length_message(content.size(), fmt::format("{} elements in sequence", N)));
     }
     return record;
   }
-  if (content.kind != PlanContent::Kind::Map) {
+  if (content.kind() != PlanContent::Kind::Map) {
     return plan_error(invalid_type_message(found_content_text(content), expected));
   }
   std::array<bool, N> seen{};
-  for (const auto& [key, value] : content.members) {
+  PlanContent::Value key = content.first();
+  for (std::size_t m = 0; m < content.size(); ++m) {
+    const PlanContent::Value value = key.next();
     std::size_t i = 0;
-    const Field<Record>* field = find_field(fields, key, i);
+    const Field<Record>* field = find_field(fields, key.text(), i);
+    key = value.next();
     if (field == nullptr) continue;
     if (seen[i]) return plan_error(duplicate_field_message(field->name));
     if (auto read = field->from_content(value, record); !read) {
@@ -191,32 +195,33 @@ PlanRead<std::vector<std::uint64_t>> read_u64_list(PlanJsonReader& r) {
 
 // Values read from a buffered layer.
 
-PlanRead<std::optional<std::string>> content_opt_string(const PlanContent& c) {
-  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
-  if (c.kind == PlanContent::Kind::String) return c.text;
+PlanRead<std::optional<std::string>> content_opt_string(PlanContent::Value c) {
+  if (c.kind() == PlanContent::Kind::Null) return std::nullopt;
+  if (c.kind() == PlanContent::Kind::String) return std::string(c.text());
   return plan_error(invalid_type_message(found_content_text(c), "a string"));
 }
 
-PlanRead<std::uint64_t> content_u64(const PlanContent& c) {
-  if (c.kind == PlanContent::Kind::Number) return number_to_u64(c.number);
+PlanRead<std::uint64_t> content_u64(PlanContent::Value c) {
+  if (c.kind() == PlanContent::Kind::Number) return number_to_u64(c.number());
   return plan_error(invalid_type_message(found_content_text(c), "u64"));
 }
 
-PlanRead<std::optional<std::uint64_t>> content_opt_u64(const PlanContent& c) {
-  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
+PlanRead<std::optional<std::uint64_t>> content_opt_u64(PlanContent::Value c) {
+  if (c.kind() == PlanContent::Kind::Null) return std::nullopt;
   auto value = content_u64(c);
   if (!value) return std::unexpected(std::move(value.error()));
   return *value;
 }
 
 template <class T, class Element>
-PlanRead<std::vector<T>> content_list(const PlanContent& c, Element element) {
-  if (c.kind != PlanContent::Kind::Seq) {
+PlanRead<std::vector<T>> content_list(PlanContent::Value c, Element element) {
+  if (c.kind() != PlanContent::Kind::Seq) {
     return plan_error(invalid_type_message(found_content_text(c), "a sequence"));
   }
   std::vector<T> out;
-  out.reserve(c.items.size());
-  for (const PlanContent& item : c.items) {
+  out.reserve(c.size());
+  PlanContent::Value item = c.first();
+  for (std::size_t i = 0; i < c.size(); ++i, item = item.next()) {
     auto value = element(item);
     if (!value) return std::unexpected(std::move(value.error()));
     out.push_back(*value);
@@ -224,8 +229,8 @@ PlanRead<std::vector<T>> content_list(const PlanContent& c, Element element) {
   return out;
 }
 
-PlanRead<float> content_f32(const PlanContent& c) {
-  if (c.kind == PlanContent::Kind::Number) return number_to_f32(c.number);
+PlanRead<float> content_f32(PlanContent::Value c) {
+  if (c.kind() == PlanContent::Kind::Number) return number_to_f32(c.number());
   return plan_error(invalid_type_message(found_content_text(c), "f32"));
 }
 
@@ -234,14 +239,14 @@ PlanRead<float> content_f32(const PlanContent& c) {
 constexpr std::array<Field<TensorSpec>, 2> kTensorSpecFields = {{
     {"shape", true,
      [](PlanJsonReader& r, TensorSpec& t) { return assign(t.shape, read_u64_list(r)); },
-     [](const PlanContent& c, TensorSpec& t) {
+     [](PlanContent::Value c, TensorSpec& t) {
        return assign(t.shape, content_list<std::uint64_t>(c, content_u64));
      }},
     {"data", true,
      [](PlanJsonReader& r, TensorSpec& t) {
        return assign(t.data, r.read_seq([&] { return read_f32(r); }));
      },
-     [](const PlanContent& c, TensorSpec& t) {
+     [](PlanContent::Value c, TensorSpec& t) {
        return assign(t.data, content_list<float>(c, content_f32));
      }},
 }};
@@ -251,8 +256,8 @@ PlanRead<TensorSpec> read_tensor_spec(PlanJsonReader& r) {
                      kTensorSpecFields);
 }
 
-PlanRead<std::optional<TensorSpec>> content_opt_tensor(const PlanContent& c) {
-  if (c.kind == PlanContent::Kind::Null) return std::nullopt;
+PlanRead<std::optional<TensorSpec>> content_opt_tensor(PlanContent::Value c) {
+  if (c.kind() == PlanContent::Kind::Null) return std::nullopt;
   auto tensor = content_record(c, "struct TensorSpec", "struct TensorSpec with 2 elements",
                                kTensorSpecFields);
   if (!tensor) return std::unexpected(std::move(tensor.error()));
@@ -261,15 +266,15 @@ PlanRead<std::optional<TensorSpec>> content_opt_tensor(const PlanContent& c) {
 
 // Layer fields, all read from the buffered value of the layer.
 template <auto Member>
-PlanRead<void> opt_string_field(const PlanContent& c, LayerSpec& layer) {
+PlanRead<void> opt_string_field(PlanContent::Value c, LayerSpec& layer) {
   return assign(layer.*Member, content_opt_string(c));
 }
 template <auto Member>
-PlanRead<void> opt_tensor_field(const PlanContent& c, LayerSpec& layer) {
+PlanRead<void> opt_tensor_field(PlanContent::Value c, LayerSpec& layer) {
   return assign(layer.*Member, content_opt_tensor(c));
 }
 template <auto Member>
-PlanRead<void> opt_u64_field(const PlanContent& c, LayerSpec& layer) {
+PlanRead<void> opt_u64_field(PlanContent::Value c, LayerSpec& layer) {
   return assign(layer.*Member, content_opt_u64(c));
 }
 
@@ -335,25 +340,26 @@ PlanRead<LayerSpec> layer_from_content(const TaggedLayer& tagged) {
   PlanRead<LayerSpec> layer;
   switch (tagged.kind) {
     case LayerKind::Linear:
-      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Linear with 7 elements",
-                             kLinearFields);
+      layer = content_record(tagged.fields.root(), "",
+                             "struct variant LayerSpec::Linear with 7 elements", kLinearFields);
       break;
     case LayerKind::SelfAttention:
-      layer = content_record(tagged.fields, "",
+      layer = content_record(tagged.fields.root(), "",
                              "struct variant LayerSpec::SelfAttention with 9 elements",
                              kSelfAttentionFields);
       break;
     case LayerKind::Relu:
-      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Relu with 2 elements",
-                             kActivationFields);
+      layer = content_record(tagged.fields.root(), "",
+                             "struct variant LayerSpec::Relu with 2 elements", kActivationFields);
       break;
     case LayerKind::Gelu:
-      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Gelu with 2 elements",
-                             kActivationFields);
+      layer = content_record(tagged.fields.root(), "",
+                             "struct variant LayerSpec::Gelu with 2 elements", kActivationFields);
       break;
     case LayerKind::Softmax:
-      layer = content_record(tagged.fields, "", "struct variant LayerSpec::Softmax with 2 elements",
-                             kActivationFields);
+      layer =
+          content_record(tagged.fields.root(), "",
+                         "struct variant LayerSpec::Softmax with 2 elements", kActivationFields);
       break;
   }
   if (layer) layer->kind = tagged.kind;
@@ -364,24 +370,32 @@ PlanRead<LayerSpec> layer_from_content(const TaggedLayer& tagged) {
 // buffered fields surface only after the whole layer has been read, and are positioned by the
 // enclosing list.
 PlanRead<LayerSpec> read_layer_spec(PlanJsonReader& r) {
+  const auto read_field = [&](TaggedLayer& tagged) -> PlanRead<bool> {
+    if (auto read = r.read_content(tagged.fields); !read) return std::unexpected(read.error());
+    return true;
+  };
   const auto visit_seq = [&](SeqState& seq) -> PlanRead<TaggedLayer> {
     const auto kind = r.next_element(seq, [&] { return read_layer_tag(r); });
     if (!kind) return std::unexpected(kind.error());
     if (!*kind) return plan_error(missing_field_message("type"));
     TaggedLayer tagged;
     tagged.kind = **kind;
-    tagged.fields.kind = PlanContent::Kind::Seq;
+    const std::size_t root = tagged.fields.open(PlanContent::Kind::Seq);
+    std::size_t count = 0;
     while (true) {
-      auto item = r.next_element(seq, [&] { return r.read_content(); });
-      if (!item) return std::unexpected(std::move(item.error()));
-      if (!*item) return tagged;
-      tagged.fields.items.push_back(std::move(**item));
+      const auto item = r.next_element(seq, [&] { return read_field(tagged); });
+      if (!item) return std::unexpected(item.error());
+      if (!*item) break;
+      ++count;
     }
+    tagged.fields.close(root, count);
+    return tagged;
   };
   const auto visit_map = [&](MapState& map) -> PlanRead<TaggedLayer> {
     std::optional<LayerKind> kind;
     TaggedLayer tagged;
-    tagged.fields.kind = PlanContent::Kind::Map;
+    const std::size_t root = tagged.fields.open(PlanContent::Kind::Map);
+    std::size_t count = 0;
     while (true) {
       auto key = r.next_key(map);
       if (!key) return std::unexpected(std::move(key.error()));
@@ -392,13 +406,15 @@ PlanRead<LayerSpec> read_layer_spec(PlanJsonReader& r) {
         if (!tag) return std::unexpected(tag.error());
         kind = *tag;
       } else {
-        auto value = r.next_value([&] { return r.read_content(); });
-        if (!value) return std::unexpected(std::move(value.error()));
-        tagged.fields.members.emplace_back(std::move(**key), std::move(*value));
+        tagged.fields.add_string(**key);
+        const auto value = r.next_value([&] { return read_field(tagged); });
+        if (!value) return std::unexpected(value.error());
+        ++count;
       }
     }
     if (!kind) return plan_error(missing_field_message("type"));
     tagged.kind = *kind;
+    tagged.fields.close(root, count);
     return tagged;
   };
   const auto tagged =

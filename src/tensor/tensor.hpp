@@ -12,9 +12,9 @@
 
 namespace orvik {
 
-// The most values one tensor of the lab may hold (2^28, 1 GiB of floats). The zero-filled
+// The most values one tensor of the lab may hold (2^26, 256 MiB of floats). The zero-filled
 // tensors of a plan stay within it together, and a kernel whose output would exceed it fails.
-inline constexpr std::uint64_t kMaxTensorValues = std::uint64_t{1} << 28;
+inline constexpr std::uint64_t kMaxTensorValues = std::uint64_t{1} << 26;
 
 // Invariant: data.size() equals the product of the dimensions (1 for an empty shape, a rank-0
 // tensor holding one value). Every tensor is made by make_tensor or by a kernel that keeps the

@@ -105,10 +105,10 @@ TEST(PlanBuilding, ShapesAndMessages) {
       {R"({"input": [[)" + big + ", " + big + R"(], []], "layers": []})",
        "input: shape [4294967296, 4294967296] holds more values than a 64-bit count can hold"},
       {R"({"input_shape": [65536, 65536], "layers": []})",
-       "input: shape [65536, 65536] needs 4294967296 zero values, more than the 268435456 left "
+       "input: shape [65536, 65536] needs 4294967296 zero values, more than the 67108864 left "
        "for the zero-filled tensors of one plan"},
-      {R"({"input_shape": [1, 16384], "layers": [{"type": "linear", "out": 16384}]})",
-       "weights: shape [16384, 16384] needs 268435456 zero values, more than the 268419072 left "
+      {R"({"input_shape": [1, 8192], "layers": [{"type": "linear", "out": 8192}]})",
+       "weights: shape [8192, 8192] needs 67108864 zero values, more than the 67100672 left "
        "for the zero-filled tensors of one plan"},
   };
   for (const Case& c : cases)
