@@ -24,6 +24,8 @@ constexpr std::array kBenchmarks = {
               "read_lightgbm of a 50 MiB text model against fnv1a64 of the same bytes"},
     Benchmark{"onnx", orvik::bench::bench_onnx,
               "read_onnx of a 128 MiB model against fnv1a64 of the same bytes; onnx.load"},
+    Benchmark{"plan", orvik::bench::bench_plan,
+              "deserialize_model_spec, build_model and analyze_model on large tensor plans"},
     Benchmark{"pytorch", orvik::bench::bench_pytorch,
               "read_pytorch of a 1 GiB torch.save checkpoint: time and peak RSS"},
 };

@@ -16,6 +16,10 @@ int bench_lightgbm(const std::vector<std::string>& words);
 // Reading a 128 MiB ONNX model against hashing its bytes; peak RSS and onnx.load for scale.
 int bench_onnx(const std::vector<std::string>& words);
 
+// Reading, building and analysing tensor plans: 16 MiB of numbers in an input and in a layer,
+// and 200,000 shape-only layers, against fnv1a64 and the JSON library's parse.
+int bench_plan(const std::vector<std::string>& words);
+
 // Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.
 int bench_pytorch(const std::vector<std::string>& words);
 

@@ -4,8 +4,10 @@
 In each ```console block, a line "$ orvik WORDS" runs the binary with those words (split as a
 shell would), and "$ echo TEXT | orvik WORDS" also feeds TEXT and a newline to standard input
 (otherwise standard input is empty). The lines up to the next "$ " line or the end of the block
-are the expected standard output. Timings ("0.014 ms") differ from run to run and are compared as
-"#.### ms". Commands run in the repository's root folder.
+are the expected output: standard output, then standard error (so a failing command shows its
+"error: " line). A last expected line "..." stands for the rest of the output, which is not
+compared. Timings ("0.014 ms") differ from run to run and are compared as "#.### ms". Commands run
+in the repository's root folder.
 """
 import argparse
 import difflib
@@ -63,11 +65,15 @@ def main():
             count += 1
             proc = subprocess.run([os.path.abspath(opts.binary)] + words, input=stdin,
                                   capture_output=True, cwd=opts.root, timeout=120)
-            actual = TIME.sub(b"#.### ms", proc.stdout)
-            if proc.returncode != 0 or actual != TIME.sub(b"#.### ms", expected):
+            output = proc.stdout + proc.stderr
+            if expected.endswith(b"\n...\n"):
+                expected = expected[:-4]
+                output = output[:len(expected)]
+            actual = TIME.sub(b"#.### ms", output)
+            if actual != TIME.sub(b"#.### ms", expected):
                 failures += 1
                 diff = difflib.unified_diff(expected.decode().splitlines(True),
-                                            proc.stdout.decode("utf-8", "replace").splitlines(True),
+                                            output.decode("utf-8", "replace").splitlines(True),
                                             "documented", "actual")
                 print("FAIL %s:%d (status %d)\n%s%s" % (doc, number, proc.returncode,
                                                         "".join(diff), proc.stderr.decode()))
