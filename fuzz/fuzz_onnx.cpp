@@ -1,7 +1,8 @@
 // libFuzzer harness for the ONNX model reader. Any outcome is fine except a crash, a sanitizer
 // report, a hang or an outsized allocation. A failure must carry one of the reader's messages; a
 // summary must agree with itself (histogram, cost rows and totals) and its value forms must write
-// as JSON (every text in it was checked as UTF-8).
+// as JSON (every text in it was checked as UTF-8). Seeds: tests/data/onnx; fuzz_onnx.dict holds
+// the operator and attribute names the reader reacts to (-dict=fuzz/fuzz_onnx.dict).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
