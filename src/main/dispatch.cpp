@@ -17,6 +17,7 @@
 #include "reports/explain_artifact.hpp"
 #include "reports/explain_diff.hpp"
 #include "reports/lightgbm_report.hpp"
+#include "reports/onnx_report.hpp"
 #include "reports/pytorch_report.hpp"
 #include "util/output.hpp"
 
@@ -40,6 +41,7 @@ constexpr std::array kCommands = {
     Command{"diff", cmd_diff},
     Command{"demo", cmd_demo},
     Command{"tour", cmd_tour},
+    Command{"onnx", cmd_onnx},
     Command{"lgbm", cmd_lightgbm},
     Command{"check", cmd_check},
     Command{"trace", cmd_trace},
@@ -135,11 +137,6 @@ constexpr std::string_view kTour =
 constexpr std::string_view kInspectUsage =
     "usage: orvik inspect [--deep] [--json] [--limit 20] <model.cbm|model.onnx|model.json>";
 
-// Routes whose handlers this build does not have yet.
-CommandResult not_available(std::string_view what) {
-  return fail(fmt::format("{} is not available in this build", what));
-}
-
 bool has_word(const Words& words, std::string_view word) {
   for (const auto& w : words) {
     if (w == word) return true;
@@ -197,7 +194,7 @@ CommandResult cmd_inspect(const Words& words) {
       return cmd_lightgbm(words);
     case ArtifactKind::Onnx:
       if (deep) return fail(std::string(kDeepRefusal));
-      return not_available("inspecting ONNX artifacts");
+      return cmd_onnx(words);
     case ArtifactKind::PyTorch:
       if (deep) return fail(std::string(kDeepRefusal));
       return cmd_pytorch(words);

@@ -93,15 +93,6 @@ void print_report(const CatBoostSummary& summary, const std::string& path,
   }
 }
 
-CommandResult print_inspect_documents(const std::vector<CatBoostSummary>& summaries) {
-  if (summaries.size() == 1) return print_json(catboost_inspect_json(summaries.front()));
-  std::vector<JsonValue> reports;
-  reports.reserve(summaries.size());
-  for (const CatBoostSummary& summary : summaries)
-    reports.push_back(catboost_inspect_json(summary));
-  return print_json(reports);
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> catboost_split_checks_per_row(const CatBoostSummary& summary) {
@@ -178,7 +169,8 @@ CommandResult cmd_catboost(const std::vector<std::string>& words) {
   const Result<InspectOptions> options = scan_inspect_words(words, DeepOption::Accepted, kUsage);
   if (!options) return fail(options.error());
   if (options->deep && options->json) return fail("--deep cannot be combined with --json yet.");
-  return run_inspect<CatBoostSummary>(*options, read_catboost, print_inspect_documents,
+  return run_inspect<CatBoostSummary>(*options, read_catboost,
+                                      print_json_documents<CatBoostSummary, catboost_inspect_json>,
                                       print_report);
 }
 

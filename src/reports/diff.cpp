@@ -50,8 +50,7 @@ CommandResult cmd_diff(const std::vector<std::string>& words) {
         return diff_files(kLightGbmDiff, old_path, new_path, json);
       case ArtifactKind::Onnx:
         print_deep_note(deep);
-        // Replaced by diff_onnx(old_path, new_path, json) once that diff exists.
-        return fail("diffing ONNX artifacts is not available in this build");
+        return diff_onnx(old_path, new_path, json);
       case ArtifactKind::PyTorch:
         print_deep_note(deep);
         return diff_files(kPyTorchDiff, old_path, new_path, json);

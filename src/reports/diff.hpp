@@ -10,6 +10,7 @@
 #include "artifact_kind/artifact_kind.hpp"
 #include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
+#include "onnx/onnx_reader.hpp"
 #include "pt/pytorch_reader.hpp"
 #include "reports/changes.hpp"
 #include "reports/primitives.hpp"
@@ -112,5 +113,10 @@ extern const DiffFormat<LightGbmSummary> kLightGbmDiff;
 CommandResult diff_pytorch(const PyTorchSummary& old_summary, const PyTorchSummary& new_summary,
                            bool json);
 extern const DiffFormat<PyTorchSummary> kPyTorchDiff;
+
+// The ONNX diff of the two files (paths as typed): totals, initializer tensors added, removed or
+// changed, and operator count changes; with `json` the "onnx_diff" object. See diff_onnx.hpp.
+CommandResult diff_onnx(const std::string& old_path, const std::string& new_path, bool json);
+extern const DiffFormat<OnnxSummary> kOnnxDiff;
 
 }  // namespace orvik

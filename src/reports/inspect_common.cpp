@@ -1,7 +1,5 @@
 #include "reports/inspect_common.hpp"
 
-#include <algorithm>
-
 #include <fmt/core.h>
 
 #include "util/format.hpp"
@@ -11,7 +9,7 @@
 namespace orvik {
 
 Result<InspectOptions> scan_inspect_words(const std::vector<std::string>& words, DeepOption deep,
-                                          std::string_view usage) {
+                                          std::string_view usage, PathCount path_count) {
   InspectOptions options;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -23,12 +21,14 @@ Result<InspectOptions> scan_inspect_words(const std::vector<std::string>& words,
       ++i;
     } else if (word == "--json") {
       options.json = true;
-    } else if (word == "--deep") {
+    } else if (word == "--deep" && deep != DeepOption::Path) {
       // Refused the moment it is met, before any later word or any file.
       if (deep == DeepOption::Refused) {
         return fail("--deep inspection is currently only supported for CatBoost artifacts.");
       }
       options.deep = true;
+    } else if (path_count == PathCount::One && !options.paths.empty()) {
+      return fail(fmt::format("unexpected argument `{}`", word));
     } else {
       options.paths.push_back(word);
     }
@@ -44,10 +44,8 @@ void print_name_list(const std::vector<std::string>& names, std::uint64_t limit,
     return;
   }
   print_line(fmt::format("  {}: {}", count_label, names.size()));
-  const std::uint64_t shown = std::min<std::uint64_t>(limit, names.size());
-  for (std::uint64_t i = 0; i < shown; ++i)
-    print_line(fmt::format("  {}", names[i]));
-  if (names.size() > shown) print_line(fmt::format("  ... {} more", names.size() - shown));
+  print_limited_rows(std::span(names), limit,
+                     [](const std::string& name) { print_line(fmt::format("  {}", name)); });
 }
 
 std::optional<std::uint64_t> checked_mul(std::uint64_t a, std::uint64_t b) {

@@ -1,12 +1,18 @@
 #pragma once
-// What the per-format inspect commands (catboost, lightgbm, pytorch) share: their option scan,
-// the capped name listing, and the texts of optional values in report rows.
+// What the per-format inspect commands (catboost, lightgbm, pytorch, onnx) share: their option
+// scan, the runner over their paths, the capped listings, and the texts of optional values in
+// report rows.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <fmt/core.h>
+
+#include "reports/primitives.hpp"
+#include "util/json.hpp"
 #include "util/output.hpp"
 #include "util/result.hpp"
 
@@ -19,13 +25,20 @@ struct InspectOptions {
   std::vector<std::string> paths;  // every word that is not an option, in order
 };
 
-// Whether "--deep" is an option of the command or refused the moment it is met.
-enum class DeepOption { Accepted, Refused };
+// Whether "--deep" is an option of the command, refused the moment it is met, or a word like any
+// other (taken as a path).
+enum class DeepOption { Accepted, Refused, Path };
 
-// Scans the words in order: "--limit" and its value, "--json", "--deep"; everything else (also an
-// unknown "--word" or an empty word) is a path. No path at all fails with `usage`.
+// Whether the command takes any number of paths, or one: a second path then fails at once with
+// "unexpected argument `{}`" naming it, before any later word is looked at.
+enum class PathCount { Many, One };
+
+// Scans the words in order: "--limit" and its value ("--limit needs a number", "parse --limit:
+// {}"), "--json", "--deep"; everything else (also an unknown "--word" or an empty word) is a path.
+// No path at all fails with `usage`.
 Result<InspectOptions> scan_inspect_words(const std::vector<std::string>& words, DeepOption deep,
-                                          std::string_view usage);
+                                          std::string_view usage,
+                                          PathCount path_count = PathCount::Many);
 
 // Runs an inspect command over its paths. JSON: every path is read first (the first read error is
 // the command's, with nothing printed), then one document for them all. Text: one report per path
@@ -53,6 +66,27 @@ CommandResult run_inspect(const InspectOptions& options,
     print_report(*summary, options.paths[i], options);
   }
   return {};
+}
+
+// The JSON document of an inspect command: one object for one summary, an array of them for
+// several.
+template <class Summary, JsonValue (*to_json)(const Summary&)>
+CommandResult print_json_documents(const std::vector<Summary>& summaries) {
+  if (summaries.size() == 1) return print_json(to_json(summaries.front()));
+  std::vector<JsonValue> documents;
+  documents.reserve(summaries.size());
+  for (const Summary& summary : summaries)
+    documents.push_back(to_json(summary));
+  return print_json(documents);
+}
+
+// `print_row` of the first `limit` items, then "  ... N more" when some are left over.
+template <class Item, class PrintRow>
+void print_limited_rows(std::span<const Item> items, std::uint64_t limit, PrintRow print_row) {
+  const std::size_t shown = limit < items.size() ? static_cast<std::size_t>(limit) : items.size();
+  for (std::size_t i = 0; i < shown; ++i)
+    print_row(items[i]);
+  if (items.size() > shown) print_line(fmt::format("  ... {} more", items.size() - shown));
 }
 
 // "  {count_label}: N", then the first `limit` names as "  {name}", then "  ... N more";

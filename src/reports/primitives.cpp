@@ -17,25 +17,8 @@ namespace {
 // The 64-bit float machine epsilon: float rows call two values the same below this difference.
 constexpr double kFloatSameTolerance = 2.220446049250313e-16;
 
-// At most this many names are listed under "Added:" and "Removed:".
-constexpr std::size_t kListedNameLimit = 12;
-
-// new - old as an exact JSON integer. A non-negative difference always fits (signed when it can,
-// unsigned above the signed range). A negative difference fits a signed integer down to -2^63;
-// below that (only possible for counts near 2^64, which real artifacts never reach) it is written
-// as the nearest double, which keeps the sign and the magnitude.
-JsonValue signed_difference(std::uint64_t old_value, std::uint64_t new_value) {
-  constexpr auto kInt64Max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (new_value >= old_value) {
-    const std::uint64_t up = new_value - old_value;
-    if (up <= kInt64Max) return JsonValue(static_cast<std::int64_t>(up));
-    return JsonValue(up);
-  }
-  const std::uint64_t down = old_value - new_value;
-  if (down <= kInt64Max) return JsonValue(-static_cast<std::int64_t>(down));
-  if (down == kInt64Max + 1) return JsonValue(std::numeric_limits<std::int64_t>::min());
-  return JsonValue(-static_cast<double>(down));
-}
+// At most this many entries are listed under "Added:", "Removed:" and "Changed:".
+constexpr std::size_t kListedChangeLimit = 12;
 
 // The "changed" rule of the optional forms: exactly one side present, or both present and
 // different.
@@ -59,18 +42,6 @@ std::string presence_comparison(const std::optional<std::string>& old_text,
 
 void print_label_line(std::string_view label) {
   print_line(fmt::format("{}:", label));
-}
-
-// One "Added:" or "Removed:" list: the heading, the first 12 names and a count of the rest.
-void print_name_list(std::string_view heading, const std::vector<std::string_view>& names) {
-  if (names.empty()) return;
-  print_line(fmt::format("  {}:", heading));
-  for (std::size_t i = 0; i < names.size() && i < kListedNameLimit; ++i) {
-    print_line(fmt::format("    {}", names[i]));
-  }
-  if (names.size() > kListedNameLimit) {
-    print_line(fmt::format("    ... {} more", names.size() - kListedNameLimit));
-  }
 }
 
 CommandResult print_json_text(Result<std::string> text) {
@@ -173,8 +144,19 @@ void print_feature_name_changes(const std::vector<std::string>& old_names,
     print_line("  none detected");
     return;
   }
-  print_name_list("Added", change.added);
-  print_name_list("Removed", change.removed);
+  print_change_list("Added", change.added);
+  print_change_list("Removed", change.removed);
+}
+
+void print_change_list(std::string_view heading, const std::vector<std::string_view>& entries) {
+  if (entries.empty()) return;
+  print_line(fmt::format("  {}:", heading));
+  for (std::size_t i = 0; i < entries.size() && i < kListedChangeLimit; ++i) {
+    print_line(fmt::format("    {}", entries[i]));
+  }
+  if (entries.size() > kListedChangeLimit) {
+    print_line(fmt::format("    ... {} more", entries.size() - kListedChangeLimit));
+  }
 }
 
 CommandResult print_json(const JsonValue& value) {
@@ -212,11 +194,28 @@ JsonValue optional_fingerprint_json(std::optional<Fingerprint> value) {
   return JsonValue(format_fingerprint(*value));
 }
 
+// A non-negative difference always fits (signed when it can, unsigned above the signed range). A
+// negative difference fits a signed integer down to -2^63; below that (only possible for counts
+// near 2^64, which real artifacts never reach) it is written as the nearest double, which keeps
+// the sign and the magnitude.
+JsonValue delta_json(std::uint64_t old_value, std::uint64_t new_value) {
+  constexpr auto kInt64Max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (new_value >= old_value) {
+    const std::uint64_t up = new_value - old_value;
+    if (up <= kInt64Max) return JsonValue(static_cast<std::int64_t>(up));
+    return JsonValue(up);
+  }
+  const std::uint64_t down = old_value - new_value;
+  if (down <= kInt64Max) return JsonValue(-static_cast<std::int64_t>(down));
+  if (down == kInt64Max + 1) return JsonValue(std::numeric_limits<std::int64_t>::min());
+  return JsonValue(-static_cast<double>(down));
+}
+
 JsonValue change_json(std::uint64_t old_value, std::uint64_t new_value) {
   JsonValue out = JsonValue::object();
   out["old"] = old_value;
   out["new"] = new_value;
-  out["delta"] = signed_difference(old_value, new_value);
+  out["delta"] = delta_json(old_value, new_value);
   out["changed"] = old_value != new_value;
   return out;
 }
@@ -226,8 +225,7 @@ JsonValue count_change_json(std::optional<std::uint64_t> old_value,
   JsonValue out = JsonValue::object();
   out["old"] = optional_count_json(old_value);
   out["new"] = optional_count_json(new_value);
-  out["delta"] =
-      (old_value && new_value) ? signed_difference(*old_value, *new_value) : JsonValue(nullptr);
+  out["delta"] = (old_value && new_value) ? delta_json(*old_value, *new_value) : JsonValue(nullptr);
   out["changed"] = optional_changed(old_value, new_value);
   return out;
 }

@@ -41,6 +41,10 @@ void print_fingerprint_change_row(std::string_view label, std::optional<Fingerpr
 void print_feature_name_changes(const std::vector<std::string>& old_names,
                                 const std::vector<std::string>& new_names);
 
+// One list of a change block: "  {heading}:", the first 12 entries as "    {entry}", then
+// "    ... N more"; nothing at all when there are no entries.
+void print_change_list(std::string_view heading, const std::vector<std::string_view>& entries);
+
 // Writes the value pretty with a trailing newline; "serialize JSON: {}" when that fails.
 CommandResult print_json(const JsonValue& value);
 CommandResult print_json(const std::vector<JsonValue>& values);
@@ -53,6 +57,9 @@ JsonValue optional_count_json(std::optional<std::uint64_t> value);
 JsonValue optional_float_json(std::optional<double> value);
 JsonValue optional_text_json(const std::optional<std::string>& value);
 JsonValue optional_fingerprint_json(std::optional<Fingerprint> value);
+
+// new - old as an exact signed JSON integer.
+JsonValue delta_json(std::uint64_t old_value, std::uint64_t new_value);
 
 // Change objects {"old", "new", "delta", "changed"} between two versions of an artifact.
 JsonValue change_json(std::uint64_t old_value, std::uint64_t new_value);

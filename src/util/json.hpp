@@ -37,6 +37,15 @@ Json optional_json(const std::optional<T>& value) {
   return Json(*value);
 }
 
+// An array of `to_json(item)` for each item, in order.
+template <class Range, class ToJson>
+JsonValue json_array_of(const Range& items, ToJson to_json) {
+  JsonValue array = JsonValue::array();
+  for (const auto& item : items)
+    array.push_back(to_json(item));
+  return array;
+}
+
 // A double as a JSON number, or null when it is not finite.
 JsonValue json_number_or_null(double value);
 
