@@ -467,13 +467,14 @@ PlanRead<PlanNumber> PlanJsonReader::parse_number_tail(bool positive, std::size_
   if (c != '.' && c != 'e' && c != 'E') {
     if (!integer_fits) return finish_float(start, positive);
     PlanNumber number;
-    if (positive) {
+    if (positive || significand == 0) {
+      // "-0" is the integer 0, as everywhere else in the house's JSON reading.
       number.u64 = significand;
-    } else if (significand != 0 && significand <= (std::uint64_t{1} << 63)) {
+    } else if (significand <= (std::uint64_t{1} << 63)) {
       number.kind = PlanNumber::Kind::I64;
       number.i64 = static_cast<std::int64_t>(0 - significand);
     } else {
-      // "-0" and integers below the signed range are doubles.
+      // Integers below the signed range are doubles.
       number.kind = PlanNumber::Kind::F64;
       number.f64 = -static_cast<double>(significand);
     }

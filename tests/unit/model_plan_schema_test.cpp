@@ -96,8 +96,9 @@ TEST(PlanSchema, MessagesAndPositions) {
        "invalid value: integer `-1`, expected u64 at line 1 column 19"},
       {R"({"input_shape": [1.5], "layers": []})",
        "invalid type: floating point `1.5`, expected u64 at line 1 column 20"},
-      {R"({"input_shape": [-0], "layers": []})",
-       "invalid type: floating point `-0.0`, expected u64 at line 1 column 19"},
+      {R"({"input_shape": [-0], "layers": []})", "ok layers=0"},
+      {R"({"input_shape": [-0.0], "layers": []})",
+       "invalid type: floating point `-0.0`, expected u64 at line 1 column 21"},
       {R"({"input_shape": ["2"], "layers": []})",
        "invalid type: string \"2\", expected u64 at line 1 column 20"},
       {R"({"input_shape": [18446744073709551616], "layers": []})",
@@ -178,7 +179,8 @@ TEST(PlanSchema, FieldsAndNumbers) {
   const LayerSpec& linear = spec->layers[0];
   EXPECT_EQ(linear.weights->shape, (std::vector<std::uint64_t>{3}));
   EXPECT_EQ(linear.weights->data[0], 16777216.0f);
-  EXPECT_TRUE(std::signbit(linear.weights->data[1]));
+  EXPECT_EQ(linear.weights->data[1], 0.0f);  // "-0" is the integer 0
+  EXPECT_FALSE(std::signbit(linear.weights->data[1]));
   EXPECT_EQ(linear.weights->data[2], 0.1f);
   EXPECT_EQ(linear.in, 4u);
   EXPECT_EQ(linear.out, 18446744073709551615u);
