@@ -26,6 +26,8 @@ constexpr std::array kBenchmarks = {
               "read_onnx of a 128 MiB model against fnv1a64 of the same bytes; onnx.load"},
     Benchmark{"plan", orvik::bench::bench_plan,
               "deserialize_model_spec, build_model and analyze_model on large tensor plans"},
+    Benchmark{"floods", orvik::bench::bench_floods,
+              "whole commands on floods of tiny items: peak RSS and time against size and fnv1a64"},
     Benchmark{"pytorch", orvik::bench::bench_pytorch,
               "read_pytorch of a 1 GiB torch.save checkpoint: time and peak RSS"},
 };

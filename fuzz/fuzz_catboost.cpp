@@ -2,9 +2,11 @@
 // report, a hang or an outsized allocation. The input is read as given and behind the "CBM1"
 // signature (so most inputs reach the scan); a summary must agree with the bytes and render as
 // JSON; on small inputs the fast brace scan must match the walk from every position.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,8 +41,9 @@ void check_summary(std::string_view bytes) {
       summary->learned_state_fingerprint != summary->file_fingerprint) {
     std::abort();
   }
-  for (std::size_t n = 1; n < summary->feature_names.size(); ++n) {
-    if (!(summary->feature_names[n - 1] < summary->feature_names[n])) std::abort();
+  if (std::adjacent_find(summary->feature_names.begin(), summary->feature_names.end(),
+                         std::greater_equal<>()) != summary->feature_names.end()) {
+    std::abort();
   }
   if (!orvik::write_json(orvik::catboost_inspect_json(*summary))) std::abort();
 }

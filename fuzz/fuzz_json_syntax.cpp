@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool params = tree.is_object() && tree.contains("boosting_options");
   const bool metrics = tree.is_object() && tree.contains("metrics") &&
                        tree["metrics"].is_object() && tree["metrics"].contains("learn_best_error");
-  if (compact->has_boosting_options != params || compact->has_learn_best_error != metrics) {
+  if (compact->flags.has_boosting_options != params ||
+      compact->flags.has_learn_best_error != metrics) {
     std::abort();
   }
   return 0;

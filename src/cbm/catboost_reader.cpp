@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -130,35 +131,154 @@ void for_each_printable_run(std::string_view bytes, Visit&& visit) {
   if (size - run_start >= 3) visit(run_start, size);
 }
 
-// What the printable runs contribute: feature-name candidates and the run stored just before the
-// first "train_finish_time" key.
-struct RunFindings {
-  std::vector<std::string_view> candidates;
-  // Candidates already listed, by a cheap hash of the name, so a name repeated throughout a
-  // file is mostly listed once, not once per occurrence (the rest go when the list is sorted).
-  std::array<std::string_view, 256> recent{};
-  std::optional<std::string_view> previous_run;
-  std::optional<std::string_view> train_finish_time;
-  bool finish_key_seen = false;
+// A cheap hash of a byte string (its length and its first and last eight bytes), enough to
+// spread the slots of a cache whose hits are confirmed by comparing the bytes.
+std::uint64_t quick_hash(std::string_view text) {
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  std::memcpy(&head, text.data(), std::min<std::size_t>(8, text.size()));
+  if (text.size() > 8) std::memcpy(&tail, text.data() + text.size() - 8, 8);
+  return ((head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ text.size()) *
+         0x165667B19E3779F9u;
+}
 
-  void add(std::string_view run) {
-    if (!finish_key_seen) {
+// What the printable runs contribute: feature-name candidates and the run stored just before the
+// first "train_finish_time" key. A file can hold millions of candidates, so each is kept as its
+// offset and length in one 64-bit word (names are at most 80 bytes long).
+class RunFindings {
+ public:
+  explicit RunFindings(std::string_view bytes) : bytes_(bytes) {
+    recent_.fill(kEmpty);
+    // A candidate takes 6 bytes and ends at a byte that is not printable: this many at most.
+    // Reserved pages that are never written cost no memory.
+    candidates_.reserve(bytes.size() / 7 + 1);
+  }
+
+  void add(std::size_t start, std::size_t end) {
+    const std::string_view run = bytes_.substr(start, end - start);
+    if (!finish_key_seen_) {
       if (run == "train_finish_time") {
-        finish_key_seen = true;
-        train_finish_time = previous_run;
+        finish_key_seen_ = true;
+        train_finish_time_ = previous_run_;
       } else {
-        previous_run = run;
+        previous_run_ = run;
       }
     }
     if (!is_feature_name_candidate(run)) return;
-    const std::size_t slot = (run.size() * 31 + static_cast<unsigned char>(run[1]) * 7 +
-                              static_cast<unsigned char>(run[run.size() - 1]) * 131 +
-                              static_cast<unsigned char>(run[run.size() / 2])) %
-                             recent.size();
-    if (recent[slot] == run) return;
-    recent[slot] = run;
-    candidates.push_back(run);
+    // A name repeated throughout a file is mostly listed once, not once per occurrence (the rest
+    // go when the list is sorted).
+    std::uint64_t& slot = recent_[quick_hash(run) >> (64 - kRecentBits)];
+    if (slot != kEmpty && name(slot) == run) return;
+    slot = (static_cast<std::uint64_t>(start) << 7) | run.size();
+    candidates_.push_back(slot);
   }
+
+  std::optional<std::string_view> train_finish_time() const { return train_finish_time_; }
+
+  // The candidates in ascending byte order, each once.
+  NameList feature_names() {
+    const auto less = [this](std::uint64_t a, std::uint64_t b) { return name(a) < name(b); };
+    // Names written in order (the usual case) need no sorting.
+    if (!std::is_sorted(candidates_.begin(), candidates_.end(), less)) sort_candidates();
+    const auto same = [this](std::uint64_t a, std::uint64_t b) { return name(a) == name(b); };
+    candidates_.erase(std::unique(candidates_.begin(), candidates_.end(), same), candidates_.end());
+    std::size_t bytes = 0;
+    for (const std::uint64_t candidate : candidates_)
+      bytes += name(candidate).size() + 1;
+    NameList names;
+    names.reserve(bytes);
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+      if (i + 16 < candidates_.size())
+        __builtin_prefetch(bytes_.data() + (candidates_[i + 16] >> 7));
+      names.push_back(name(candidates_[i]));
+    }
+    return names;
+  }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static constexpr int kRecentBits = 12;
+
+  std::string_view name(std::uint64_t candidate) const {
+    return bytes_.substr(candidate >> 7, candidate & 0x7F);
+  }
+
+  // Byte `depth` of a candidate's name, 0 past its end (names hold no 0 byte, so a name sorts
+  // before the longer names it begins).
+  unsigned char byte_at(std::uint64_t candidate, std::size_t depth) const {
+    return depth < (candidate & 0x7F) ? static_cast<unsigned char>(bytes_[(candidate >> 7) + depth])
+                                      : 0;
+  }
+
+  // Sorts by name in place, a byte at a time (most significant first), so that millions of
+  // names cost a few passes over their bytes rather than dozens of comparisons each; small
+  // ranges are finished by comparison. The names lie all over the file: each pass reads the byte
+  // of every candidate once, ahead of its use, and the permutation works on the bytes read.
+  void sort_candidates() {
+    struct Range {
+      std::size_t begin, end, depth;
+    };
+    constexpr std::size_t kAhead = 16;
+    std::vector<unsigned char> digits;
+    std::vector<Range> ranges{{0, candidates_.size(), 0}};
+    while (!ranges.empty()) {
+      const Range range = ranges.back();
+      ranges.pop_back();
+      std::uint64_t* const first = candidates_.data() + range.begin;
+      const std::size_t count = range.end - range.begin;
+      if (count < 64) {
+        std::sort(first, first + count, [&](std::uint64_t a, std::uint64_t b) {
+          return name(a).substr(range.depth) < name(b).substr(range.depth);
+        });
+        continue;
+      }
+      digits.resize(count);
+      std::array<std::size_t, 257> bucket_start{};
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) __builtin_prefetch(bytes_.data() + (first[i + kAhead] >> 7));
+        digits[i] = byte_at(first[i], range.depth);
+        ++bucket_start[digits[i] + 1];
+      }
+      if (bucket_start[digits[0] + 1] == count) {
+        // One shared byte: nothing moves.
+        if (digits[0] != 0) ranges.push_back({range.begin, range.end, range.depth + 1});
+        continue;
+      }
+      for (std::size_t b = 1; b < 257; ++b)
+        bucket_start[b] += bucket_start[b - 1];
+      // Each candidate is swapped straight into its bucket (American flag sort).
+      std::array<std::size_t, 256> next;
+      std::copy(bucket_start.begin(), bucket_start.end() - 1, next.begin());
+      for (std::size_t b = 0; b < 256; ++b) {
+        while (next[b] < bucket_start[b + 1]) {
+          std::uint64_t candidate = first[next[b]];
+          unsigned char c = digits[next[b]];
+          while (c != b) {
+            const std::size_t to = next[c]++;
+            std::swap(candidate, first[to]);
+            std::swap(c, digits[to]);
+          }
+          first[next[b]] = candidate;
+          digits[next[b]] = c;
+          ++next[b];
+        }
+      }
+      // Bucket 0 holds names that ended: all equal.
+      for (std::size_t b = 1; b < 256; ++b) {
+        if (bucket_start[b + 1] - bucket_start[b] > 1) {
+          ranges.push_back(
+              {range.begin + bucket_start[b], range.begin + bucket_start[b + 1], range.depth + 1});
+        }
+      }
+    }
+  }
+
+  std::string_view bytes_;
+  std::vector<std::uint64_t> candidates_;  // offset << 7 | length
+  std::array<std::uint64_t, std::size_t{1} << kRecentBits> recent_;
+  std::optional<std::string_view> previous_run_;
+  std::optional<std::string_view> train_finish_time_;
+  bool finish_key_seen_ = false;
 };
 
 // Both fingerprints over one range: the whole-file hash always, the learned-state hash only
@@ -176,40 +296,106 @@ struct Fingerprints {
   }
 };
 
-// The compact texts of the embedded values, kept in one buffer.
-struct CompactTexts {
-  std::string buffer;
-  std::vector<std::pair<std::size_t, std::size_t>> ranges;  // offset, length
+// The compact texts of the embedded values, each kept once in one arena and counted: a file can
+// embed millions of values, mostly the same few. Short spans seen before are recognised by their
+// bytes and only counted, without parsing them again.
+class CompactTexts {
+ public:
+  CompactTexts() { cache_.fill(CachedSpan{}); }
+  CompactTexts(const CompactTexts&) = delete;
+  CompactTexts& operator=(const CompactTexts&) = delete;
 
-  void add(std::string_view text) {
-    ranges.emplace_back(buffer.size(), text.size());
-    buffer += text;
+  // The compact rewrite of a brace span, kept and counted; nothing when the span is not UTF-8 or
+  // not JSON. The quick syntax check comes first: a hostile file can hold millions of spans that
+  // fail, and the JSON library's rejection (with its formatted message) is slow.
+  std::optional<CompactFlags> add(std::string_view span) {
+    CachedSpan* slot = nullptr;
+    if (span.size() <= kCachedSpanBytes) {
+      // Floods repeat one span: the slot of the last one is tried first.
+      slot = last_ != nullptr && last_->span == span
+                 ? last_
+                 : &cache_[quick_hash(span) >> (64 - kCacheBits)];
+      last_ = slot;
+      if (slot->span.data() != nullptr && slot->span == span) {
+        if (slot->item == kNotJson) return std::nullopt;
+        count_again(slot->item);
+        return slot->flags;
+      }
+    }
+    std::optional<CompactFlags> flags;
+    const std::size_t offset = arena_.size();
+    if (is_valid_utf8(span) && is_json_text(span)) {
+      // The compact text is seldom longer than the span: room for it once, not doubling as it
+      // grows (room never written costs no memory).
+      if (span.size() > kCachedSpanBytes) arena_.reserve(arena_.size() + span.size() + 1);
+      flags = append_compact_json(span, arena_);
+    }
+    if (flags) {
+      arena_.push_back('\n');
+      items_.push_back(static_cast<std::uint64_t>(offset) << kCountBits);
+    }
+    if (slot != nullptr) {
+      *slot =
+          CachedSpan{span, flags ? items_.size() - 1 : kNotJson, flags.value_or(CompactFlags{})};
+    }
+    return flags;
   }
 
-  std::string_view text(const std::pair<std::size_t, std::size_t>& range) const {
-    return std::string_view(buffer).substr(range.first, range.second);
-  }
+  bool empty() const { return items_.empty(); }
 
-  // Texts in ascending byte order joined by "\n".
+  // fnv1a64 of every text, as often as it occurred, in ascending byte order, joined by "\n".
   Fingerprint fingerprint() {
-    std::sort(ranges.begin(), ranges.end(),
-              [this](const auto& a, const auto& b) { return text(a) < text(b); });
+    std::sort(items_.begin(), items_.end(),
+              [this](std::uint64_t a, std::uint64_t b) { return text(a) < text(b); });
     Fingerprint state = kFnvOffsetBasis;
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-      if (i > 0) state = fnv1a64(state, "\n");
-      state = fnv1a64(state, text(ranges[i]));
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      // The text with its "\n" for every occurrence but the very last.
+      const std::string_view text_and_newline(text(items_[i]).data(), text(items_[i]).size() + 1);
+      std::uint64_t occurrences = (items_[i] & kCountMask) + 1;
+      if (i + 1 == items_.size()) --occurrences;
+      for (std::uint64_t n = 0; n < occurrences; ++n)
+        state = fnv1a64(state, text_and_newline);
+      if (i + 1 == items_.size()) state = fnv1a64(state, text(items_[i]));
     }
     return state;
   }
-};
 
-// The compact rewrite of a brace span; nothing when the span is not UTF-8 or not JSON. The quick
-// syntax check comes first: a hostile file can hold millions of spans that fail, and the JSON
-// library's rejection (with its formatted message) is slow.
-std::optional<CompactJson> compact_span(std::string_view text) {
-  if (!is_valid_utf8(text) || !is_json_text(text)) return std::nullopt;
-  return compact_json(text);
-}
+ private:
+  static constexpr int kCountBits = 20;
+  static constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
+  static constexpr std::size_t kCachedSpanBytes = 256;
+  static constexpr int kCacheBits = 12;
+  static constexpr std::size_t kNotJson = ~std::size_t{0};
+
+  struct CachedSpan {
+    std::string_view span;
+    std::size_t item = kNotJson;  // the span's text in items_, or kNotJson
+    CompactFlags flags;
+  };
+
+  // The text of an item, without its "\n" (compact JSON never holds a raw line feed).
+  std::string_view text(std::uint64_t item) const {
+    const char* start = arena_.data() + (item >> kCountBits);
+    const auto* end = static_cast<const char*>(
+        std::memchr(start, '\n', arena_.size() - static_cast<std::size_t>(start - arena_.data())));
+    return std::string_view(start, static_cast<std::size_t>(end - start));
+  }
+
+  // One more occurrence; a full count continues in a new item with the same text.
+  void count_again(std::size_t& item) {
+    if ((items_[item] & kCountMask) != kCountMask) {
+      ++items_[item];
+      return;
+    }
+    items_.push_back(items_[item] & ~kCountMask);
+    item = items_.size() - 1;
+  }
+
+  std::string arena_;                 // every text followed by "\n"
+  std::vector<std::uint64_t> items_;  // arena offset << kCountBits | (occurrences - 1)
+  std::array<CachedSpan, std::size_t{1} << kCacheBits> cache_;
+  CachedSpan* last_ = nullptr;
+};
 
 // The value tree of a chosen object without what is nested more than three levels down: the
 // fields read from it are no deeper, and a hostile object nested a million levels deep would
@@ -315,20 +501,17 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
     fingerprints.feed(bytes.substr(position, span->start - position), true);
     const std::string_view text = bytes.substr(span->start, span->end - span->start);
     position = span->end;
-    const std::optional<CompactJson> compact = compact_span(text);
+    const std::optional<CompactFlags> compact = texts.add(text);
     // A span that is not JSON stays part of the learned state.
     fingerprints.feed(text, !compact);
     if (!compact) continue;
-    texts.add(compact->text);
     if (!params && compact->has_boosting_options) params = parse_shallow(text);
     if (!metrics_object && compact->has_learn_best_error) metrics_object = parse_shallow(text);
   }
   fingerprints.feed(bytes.substr(position), true);
 
-  RunFindings runs;
-  for_each_printable_run(bytes, [&](std::size_t start, std::size_t end) {
-    runs.add(bytes.substr(start, end - start));
-  });
+  RunFindings runs(bytes);
+  for_each_printable_run(bytes, [&](std::size_t start, std::size_t end) { runs.add(start, end); });
 
   CatBoostSummary summary;
   summary.path = display_name(path);
@@ -336,15 +519,11 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
   summary.has_cbm1_magic = true;
   fill_training_fields(summary, params ? &*params : nullptr,
                        metrics_object ? &*metrics_object : nullptr);
-  if (runs.train_finish_time) summary.train_finish_time = std::string(*runs.train_finish_time);
-
-  std::vector<std::string_view>& names = runs.candidates;
-  std::sort(names.begin(), names.end());
-  names.erase(std::unique(names.begin(), names.end()), names.end());
-  summary.feature_names.assign(names.begin(), names.end());
+  if (runs.train_finish_time()) summary.train_finish_time = std::string(*runs.train_finish_time());
+  summary.feature_names = runs.feature_names();
 
   summary.file_fingerprint = fingerprints.file;
-  if (!texts.ranges.empty()) summary.metadata_fingerprint = texts.fingerprint();
+  if (!texts.empty()) summary.metadata_fingerprint = texts.fingerprint();
   summary.learned_state_fingerprint = fingerprints.learned;
   return summary;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -26,7 +27,7 @@ struct CatBoostSummary {
   std::optional<std::string> bootstrap;
   std::optional<std::string> train_finish_time;
   std::optional<double> best_learn_rmse;
-  std::vector<std::string> feature_names;  // ascending byte order, each once
+  NameList feature_names;  // ascending byte order, each once
   Fingerprint file_fingerprint = 0;
   std::optional<Fingerprint> metadata_fingerprint;
   Fingerprint learned_state_fingerprint = 0;

@@ -11,6 +11,90 @@
 namespace orvik {
 namespace {
 
+// Start offsets of the members of the open objects, as a stack of bytes: each entry is the
+// distance from the entry below it (every member starts after those below), doubled, plus one for
+// the first member of its object, in base-128 digits with the high bit set on all but the last
+// digit, so the stack can be read from its top down. A member of a nested object is usually a
+// few bytes from the one below: one byte per open level.
+class MemberStarts {
+ public:
+  bool empty() const { return bytes_.empty(); }
+  std::size_t top() const { return top_; }
+
+  void push(std::size_t start, bool first) {
+    std::uint64_t value = (static_cast<std::uint64_t>(start - top_) << 1) | (first ? 1 : 0);
+    std::uint8_t digits[10];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<std::uint8_t>(value & 0x7F);
+      value >>= 7;
+    } while (value != 0);
+    while (count > 1)
+      bytes_.push_back(static_cast<std::uint8_t>(digits[--count] | 0x80));
+    bytes_.push_back(digits[0]);
+    top_ = start;
+  }
+
+  // Removes the top entry; returns its start and whether it was the first of its object.
+  std::pair<std::size_t, bool> pop() {
+    std::uint64_t value = bytes_.back() & 0x7F;
+    bytes_.pop_back();
+    for (int shift = 7; !bytes_.empty() && (bytes_.back() & 0x80) != 0; shift += 7) {
+      value |= static_cast<std::uint64_t>(bytes_.back() & 0x7F) << shift;
+      bytes_.pop_back();
+    }
+    const std::size_t start = top_;
+    top_ -= static_cast<std::size_t>(value >> 1);
+    return {start, (value & 1) != 0};
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t top_ = 0;
+};
+
+int hex_digit(char c) {
+  return c <= '9' ? c - '0' : c - 'a' + 10;
+}
+
+// The key of the compact member text at `at` ("key":...), unescaped. The writer escapes only '"',
+// '\\' and control characters, so a key's text is short to undo.
+std::string member_key(std::string_view text, std::size_t at) {
+  std::string key;
+  for (std::size_t i = at + 1; text[i] != '"'; ++i) {
+    if (text[i] != '\\') {
+      key.push_back(text[i]);
+      continue;
+    }
+    const char c = text[++i];
+    switch (c) {
+      case 'b':
+        key.push_back('\b');
+        break;
+      case 'f':
+        key.push_back('\f');
+        break;
+      case 'n':
+        key.push_back('\n');
+        break;
+      case 'r':
+        key.push_back('\r');
+        break;
+      case 't':
+        key.push_back('\t');
+        break;
+      case 'u':  // \u00XX: a control character, in lower-case hexadecimal digits
+        key.push_back(static_cast<char>(hex_digit(text[i + 3]) * 16 + hex_digit(text[i + 4])));
+        i += 4;
+        break;
+      default:  // '"' or '\\'
+        key.push_back(c);
+        break;
+    }
+  }
+  return key;
+}
+
 // Builds the compact text from the parser's events. Values are written in the order they come;
 // an object whose keys do not come in strictly ascending order is written as it comes too, and
 // a record lists its members in the final order, so that nothing written is ever moved (moving
@@ -18,20 +102,36 @@ namespace {
 // final text is produced by one pass that follows the records.
 class CompactWriter : public nlohmann::json_sax<JsonValue> {
  public:
+  explicit CompactWriter(std::string& out) : out_(out), base_(out.size()) {}
+
   bool null() override { return scalar("null"); }
   bool boolean(bool value) override { return scalar(value ? "true" : "false"); }
-  bool number_integer(number_integer_t value) override { return written(JsonValue(value)); }
-  bool number_unsigned(number_unsigned_t value) override { return written(JsonValue(value)); }
-  bool number_float(number_float_t value, const string_t&) override {
-    return written(JsonValue(value));
+  // The parser has checked that strings are UTF-8.
+  bool number_integer(number_integer_t value) override {
+    begin_value();
+    append_json_number(out_, static_cast<std::int64_t>(value));
+    return true;
   }
-  bool string(string_t& value) override { return written(JsonValue(std::move(value))); }
+  bool number_unsigned(number_unsigned_t value) override {
+    begin_value();
+    append_json_number(out_, static_cast<std::uint64_t>(value));
+    return true;
+  }
+  bool number_float(number_float_t value, const string_t&) override {
+    begin_value();
+    append_json_number(out_, static_cast<double>(value));
+    return true;
+  }
+  bool string(string_t& value) override {
+    begin_value();
+    append_json_string(out_, value);
+    return true;
+  }
   bool binary(binary_t&) override { return false; }
 
   bool start_object(std::size_t) override {
     begin_value();
     levels_.push_back(kObject);
-    objects_.push_back(ObjectFrame{out_.size(), members_.size(), keys_.size(), true});
     out_.push_back('{');
     return true;
   }
@@ -39,40 +139,45 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
   bool key(string_t& key) override {
     const std::size_t depth = levels_.size();
     if (depth == 1) {
-      if (key == "boosting_options") has_boosting_options_ = true;
+      if (key == "boosting_options") flags_.has_boosting_options = true;
       // Only the last member of a duplicated key counts, as in the value tree.
       top_member_is_metrics_ = key == "metrics";
-      if (top_member_is_metrics_) has_learn_best_error_ = false;
+      if (top_member_is_metrics_) flags_.has_learn_best_error = false;
     } else if (depth == 2 && top_member_is_metrics_ && key == "learn_best_error") {
-      has_learn_best_error_ = true;
+      flags_.has_learn_best_error = true;
     }
-    ObjectFrame& frame = objects_.back();
-    if (levels_.back() & kNotEmpty) out_.push_back(',');
-    levels_.back() |= kNotEmpty;
-    if (members_.size() > frame.first_member) {
-      const Member& previous = members_.back();
-      if (!(std::string_view(keys_).substr(previous.key_offset, previous.key_size) < key)) {
-        frame.sorted = false;
+    std::uint8_t& level = levels_.back();
+    const bool first = (level & kNotEmpty) == 0;
+    if (!first) {
+      out_.push_back(',');
+      if ((level & kUnsorted) == 0 && !(member_key(out_, starts_.top()) < key)) {
+        level |= kUnsorted;
       }
     }
-    Result<std::string> text = write_json(JsonValue(key), JsonStyle::Compact);
-    if (!text) return false;
-    members_.push_back(Member{keys_.size(), key.size(), out_.size(), 0});
-    keys_ += key;
-    out_ += *text;
+    level |= kNotEmpty;
+    starts_.push(out_.size(), first);
+    append_json_string(out_, key);
     out_.push_back(':');
     return true;
   }
 
   bool end_object() override {
-    const ObjectFrame frame = objects_.back();
-    objects_.pop_back();
+    const std::uint8_t level = levels_.back();
     levels_.pop_back();
+    std::vector<std::size_t> starts;
+    if ((level & kNotEmpty) != 0) {
+      while (true) {
+        const auto [start, first] = starts_.pop();
+        if ((level & kUnsorted) != 0) starts.push_back(start);
+        if (first) break;
+      }
+    }
+    if ((level & kUnsorted) != 0) {
+      std::reverse(starts.begin(), starts.end());
+      record_order(starts);
+    }
     out_.push_back('}');
-    if (!frame.sorted) record_order(frame);
-    members_.resize(frame.first_member);
-    keys_.resize(frame.keys_offset);
-    end_value();
+    if ((level & kUnsorted) != 0) records_.back().end = out_.size();
     return true;
   }
 
@@ -86,7 +191,6 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
   bool end_array() override {
     levels_.pop_back();
     out_.push_back(']');
-    end_value();
     return true;
   }
 
@@ -94,30 +198,14 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
     return false;
   }
 
-  CompactJson finish() {
-    CompactJson result;
-    result.has_boosting_options = has_boosting_options_;
-    result.has_learn_best_error = has_learn_best_error_;
-    result.text = records_.empty() ? std::move(out_) : assemble();
-    return result;
+  // Puts every recorded object's members in their final order.
+  CompactFlags finish() {
+    if (!records_.empty()) assemble();
+    return flags_;
   }
 
  private:
-  enum : std::uint8_t { kArray = 0, kObject = 1, kNotEmpty = 2 };
-
-  struct ObjectFrame {
-    std::size_t begin;         // offset of '{' in out_
-    std::size_t first_member;  // index in members_
-    std::size_t keys_offset;   // size of keys_ when the object opened
-    bool sorted;               // keys so far strictly ascending
-  };
-
-  struct Member {
-    std::size_t key_offset;  // raw key in keys_
-    std::size_t key_size;
-    std::size_t begin;  // "key":value in out_
-    std::size_t end;
-  };
+  enum : std::uint8_t { kArray = 0, kObject = 1, kNotEmpty = 2, kUnsorted = 4 };
 
   // An object to be written with its members in another order than they stand in out_.
   struct Record {
@@ -130,14 +218,7 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
   bool scalar(std::string_view text) {
     begin_value();
     out_ += text;
-    end_value();
     return true;
-  }
-
-  bool written(const JsonValue& value) {
-    Result<std::string> text = write_json(value, JsonStyle::Compact);
-    if (!text) return false;
-    return scalar(*text);
   }
 
   void begin_value() {
@@ -146,36 +227,40 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
     levels_.back() |= kNotEmpty;
   }
 
-  void end_value() {
-    if (!levels_.empty() && (levels_.back() & kObject)) members_.back().end = out_.size();
-  }
-
-  // Members sorted by key (stable), keeping the last of equal keys.
-  void record_order(const ObjectFrame& frame) {
-    std::vector<std::size_t> order(members_.size() - frame.first_member);
-    for (std::size_t i = 0; i < order.size(); ++i)
-      order[i] = frame.first_member + i;
-    const auto key_of = [this](std::size_t member) {
-      return std::string_view(keys_).substr(members_[member].key_offset, members_[member].key_size);
+  // Members (from their starts in out_, up to the object's end) sorted by key (stable), keeping
+  // the last of equal keys. Called before the closing brace is written.
+  void record_order(const std::vector<std::size_t>& starts) {
+    struct Member {
+      std::string key;
+      std::size_t begin;
+      std::size_t end;
     };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return key_of(a) < key_of(b); });
-    Record record{frame.begin, out_.size(), ranges_.size(), 0};
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      if (i + 1 < order.size() && key_of(order[i]) == key_of(order[i + 1])) continue;
-      ranges_.emplace_back(members_[order[i]].begin, members_[order[i]].end);
+    std::vector<Member> members;
+    members.reserve(starts.size());
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+      // A member ends at the comma before the next one, the last at the closing brace.
+      const std::size_t end = i + 1 < starts.size() ? starts[i + 1] - 1 : out_.size();
+      members.push_back(Member{member_key(out_, starts[i]), starts[i], end});
+    }
+    std::stable_sort(members.begin(), members.end(),
+                     [](const Member& a, const Member& b) { return a.key < b.key; });
+    Record record{starts.front() - 1, 0, ranges_.size(), 0};
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (i + 1 < members.size() && members[i].key == members[i + 1].key) continue;
+      ranges_.emplace_back(members[i].begin, members[i].end);
       ++record.range_count;
     }
     records_.push_back(record);
   }
 
-  // out_ with every recorded object's members in their final order. Records nest like the
-  // objects they describe; sorted by start, the records inside a range are found by search.
-  std::string assemble() {
+  // The text from base_ on, with every recorded object's members in their final order, replaces
+  // what was written. Records nest like the objects they describe; sorted by start, the records
+  // inside a range are found by search.
+  void assemble() {
     std::sort(records_.begin(), records_.end(),
               [](const Record& a, const Record& b) { return a.begin < b.begin; });
     std::string text;
-    text.reserve(out_.size());
+    text.reserve(out_.size() - base_);
     // A task copies a range of out_ (descending into the records inside it) or continues a
     // record at one of its members. An explicit stack: nesting depth is not bounded.
     struct Task {
@@ -183,7 +268,7 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
       std::size_t a;  // range start, or record index
       std::size_t b;  // range end, or next member of the record
     };
-    std::vector<Task> tasks{{false, 0, out_.size()}};
+    std::vector<Task> tasks{{false, base_, out_.size()}};
     while (!tasks.empty()) {
       const Task task = tasks.back();
       tasks.pop_back();
@@ -210,31 +295,39 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
       tasks.push_back({false, next->end, task.b});
       tasks.push_back({true, static_cast<std::size_t>(next - records_.begin()), 0});
     }
-    return text;
+    out_.resize(base_);
+    out_ += text;
   }
 
-  std::string out_;
-  std::vector<std::uint8_t> levels_;  // per open container: kArray or kObject, plus kNotEmpty
-  std::vector<ObjectFrame> objects_;
-  std::vector<Member> members_;  // of the open objects
-  std::string keys_;             // raw keys of members_
+  std::string& out_;
+  std::size_t base_;                  // where this text starts in out_
+  std::vector<std::uint8_t> levels_;  // per open container: kArray or kObject, and flags
+  MemberStarts starts_;
   std::vector<Record> records_;
   std::vector<std::pair<std::size_t, std::size_t>> ranges_;  // member ranges of the records
-  bool has_boosting_options_ = false;
+  CompactFlags flags_;
   bool top_member_is_metrics_ = false;
-  bool has_learn_best_error_ = false;
 };
 
 }  // namespace
 
-std::optional<CompactJson> compact_json(std::string_view text) {
+std::optional<CompactFlags> append_compact_json(std::string_view text, std::string& out) {
+  const std::size_t size = out.size();
   try {
-    CompactWriter writer;
-    if (!JsonValue::sax_parse(text.begin(), text.end(), &writer)) return std::nullopt;
-    return writer.finish();
+    CompactWriter writer(out);
+    if (JsonValue::sax_parse(text.begin(), text.end(), &writer)) return writer.finish();
   } catch (const std::exception&) {
-    return std::nullopt;
   }
+  out.resize(size);
+  return std::nullopt;
+}
+
+std::optional<CompactJson> compact_json(std::string_view text) {
+  CompactJson compact;
+  const std::optional<CompactFlags> flags = append_compact_json(text, compact.text);
+  if (!flags) return std::nullopt;
+  compact.flags = *flags;
+  return compact;
 }
 
 }  // namespace orvik

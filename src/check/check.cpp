@@ -109,8 +109,8 @@ Result<CheckWords> scan_check_words(const std::vector<std::string>& words) {
   return out;
 }
 
-CheckResult names_unchanged(std::string_view name, const std::vector<std::string>& old_names,
-                            const std::vector<std::string>& new_names, std::string_view noun) {
+CheckResult names_unchanged(std::string_view name, const NameList& old_names,
+                            const NameList& new_names, std::string_view noun) {
   // Position by position, as the readers deliver the lists.
   return make_check_result(name, old_names == new_names,
                            fmt::format("{} -> {} {}", old_names.size(), new_names.size(), noun));

@@ -1,9 +1,11 @@
 #include "lightgbm/lightgbm_reader.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <map>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include <fmt/core.h>
 
@@ -13,15 +15,44 @@
 namespace orvik {
 namespace {
 
-// Header and parameter entries are views into the decoded text, which outlives the walk; a later
+// Header and parameter entries, kept only for the keys the summary reads (a file may hold
+// millions of others). Values are views into the decoded text, which outlives the walk; a later
 // line with the same key replaces the earlier value.
-using EntryMap = std::map<std::string_view, std::string_view, std::less<>>;
+class Entries {
+ public:
+  explicit Entries(std::span<const std::string_view> keys) : keys_(keys), values_(keys.size()) {}
 
-std::optional<std::string_view> lookup(const EntryMap& map, std::string_view key) {
-  const auto it = map.find(key);
-  if (it == map.end()) return std::nullopt;
-  return it->second;
-}
+  // Splits at the first `separator` and keeps the trimmed value of a wanted trimmed key.
+  void insert(std::string_view text, char separator) {
+    const std::size_t at = text.find(separator);
+    if (at == std::string_view::npos) return;
+    const std::string_view key = trim_white_space(text.substr(0, at));
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == key) {
+        values_[i] = trim_white_space(text.substr(at + 1));
+        return;
+      }
+    }
+  }
+
+  // `key` must be one of the wanted keys.
+  std::optional<std::string_view> lookup(std::string_view key) const {
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == key) return values_[i];
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::span<const std::string_view> keys_;
+  std::vector<std::optional<std::string_view>> values_;
+};
+
+constexpr std::array<std::string_view, 5> kHeaderKeys = {"feature_names", "max_feature_idx",
+                                                         "objective", "version", "num_class"};
+constexpr std::array<std::string_view, 7> kParameterKeys = {
+    "objective", "boosting",       "num_leaves", "learning_rate",
+    "max_depth", "num_iterations", "metric"};
 
 std::optional<std::string> owned(std::optional<std::string_view> text) {
   if (!text) return std::nullopt;
@@ -49,19 +80,10 @@ std::optional<double> float_field(std::optional<std::string_view> text) {
   return *value;
 }
 
-// Splits at the first `separator` and inserts the trimmed key and value.
-void insert_entry(EntryMap& map, std::string_view text, char separator) {
-  const std::size_t at = text.find(separator);
-  if (at == std::string_view::npos) return;
-  const std::string_view key = trim_white_space(text.substr(0, at));
-  const std::string_view value = trim_white_space(text.substr(at + 1));
-  map.insert_or_assign(key, value);
-}
-
 // What one pass over the lines collects.
 struct LineWalk {
-  EntryMap header;
-  EntryMap parameters;
+  Entries header{kHeaderKeys};
+  Entries parameters{kParameterKeys};
   std::uint64_t trees = 0;
   Fingerprint leaf_values = kFnvOffsetBasis;
   // The parameters text (each line of the block followed by "\n") is hashed as it is met rather
@@ -118,10 +140,10 @@ LineWalk walk_lines(std::string_view text, bool hash_text) {
       walk.parameters_text = fnv1a64(walk.parameters_text, "\n");
       walk.has_parameters_text = true;
       if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-        insert_entry(walk.parameters, line.substr(1, line.size() - 2), ':');
+        walk.parameters.insert(line.substr(1, line.size() - 2), ':');
       }
     } else if (header_mode) {
-      insert_entry(walk.header, line, '=');
+      walk.header.insert(line, '=');
     }
   }
   if (hash_text) walk.file = file;
@@ -138,32 +160,36 @@ LightGbmSummary derive_summary(const std::string& path, std::string_view bytes,
   summary.learned_state_fingerprint = walk.leaf_values;
   if (walk.has_parameters_text) summary.metadata_fingerprint = walk.parameters_text;
 
-  if (const auto names = lookup(walk.header, "feature_names")) {
-    for (const std::string_view name : split_white_space(*names)) {
-      summary.feature_names.emplace_back(name);
-    }
+  if (const auto names = walk.header.lookup("feature_names")) {
+    // Every name but the last is followed by at least one white-space byte.
+    summary.feature_names.reserve(names->size() + 1);
+    for_each_white_space_piece(
+        *names, [&](std::string_view name) { summary.feature_names.push_back(name); });
   }
-  if (const auto index = signed_field(lookup(walk.header, "max_feature_idx"))) {
+  if (const auto index = signed_field(walk.header.lookup("max_feature_idx"))) {
     summary.num_features = *index >= 0 ? static_cast<std::uint64_t>(*index) + 1 : 0;
   } else if (!summary.feature_names.empty()) {
     summary.num_features = summary.feature_names.size();
   }
   // The header line reads like "binary sigmoid:1"; only its first word names the objective.
-  if (const auto objective = lookup(walk.header, "objective")) {
-    const auto words = split_white_space(*objective);
-    summary.objective = words.empty() ? std::string() : std::string(words.front());
+  if (const auto objective = walk.header.lookup("objective")) {
+    const std::string_view trimmed = trim_white_space(*objective);
+    std::size_t word_end = 0;
+    while (word_end < trimmed.size() && white_space_length_at(trimmed, word_end) == 0)
+      ++word_end;
+    summary.objective = std::string(trimmed.substr(0, word_end));
   } else {
-    summary.objective = owned(lookup(walk.parameters, "objective"));
+    summary.objective = owned(walk.parameters.lookup("objective"));
   }
-  summary.version = owned(lookup(walk.header, "version"));
-  summary.num_class = unsigned_field(lookup(walk.header, "num_class"));
+  summary.version = owned(walk.header.lookup("version"));
+  summary.num_class = unsigned_field(walk.header.lookup("num_class"));
   summary.num_trees = walk.trees;
-  summary.boosting = owned(lookup(walk.parameters, "boosting"));
-  summary.num_leaves = unsigned_field(lookup(walk.parameters, "num_leaves"));
-  summary.learning_rate = float_field(lookup(walk.parameters, "learning_rate"));
-  summary.max_depth = signed_field(lookup(walk.parameters, "max_depth"));
-  summary.num_iterations = unsigned_field(lookup(walk.parameters, "num_iterations"));
-  summary.metric = owned(lookup(walk.parameters, "metric"));
+  summary.boosting = owned(walk.parameters.lookup("boosting"));
+  summary.num_leaves = unsigned_field(walk.parameters.lookup("num_leaves"));
+  summary.learning_rate = float_field(walk.parameters.lookup("learning_rate"));
+  summary.max_depth = signed_field(walk.parameters.lookup("max_depth"));
+  summary.num_iterations = unsigned_field(walk.parameters.lookup("num_iterations"));
+  summary.metric = owned(walk.parameters.lookup("metric"));
   return summary;
 }
 
@@ -173,9 +199,10 @@ Json finite_or_null(const std::optional<double>& value) {
   return Json(*value);
 }
 
-// Fills an object of either JSON flavour; the ordered one keeps this sequence.
+// Fills an object of either JSON flavour; the ordered one keeps this sequence. Without
+// `with_names` the feature names are an empty placeholder, for a writer that streams them.
 template <class Json>
-Json summary_json(const LightGbmSummary& s) {
+Json summary_json(const LightGbmSummary& s, bool with_names = true) {
   Json object = Json::object();
   object["path"] = s.path;
   object["bytes"] = s.bytes;
@@ -194,10 +221,7 @@ Json summary_json(const LightGbmSummary& s) {
   object["max_depth"] = optional_json<Json>(s.max_depth);
   object["num_iterations"] = optional_json<Json>(s.num_iterations);
   object["metric"] = optional_json<Json>(s.metric);
-  Json names = Json::array();
-  for (const auto& name : s.feature_names)
-    names.push_back(name);
-  object["feature_names"] = std::move(names);
+  object["feature_names"] = with_names ? name_array_json<Json>(s.feature_names) : Json::array();
   return object;
 }
 
@@ -226,15 +250,22 @@ OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary) {
   return summary_json<OrderedJson>(summary);
 }
 
+void write_lightgbm_summary(JsonStream& out, const LightGbmSummary& summary) {
+  write_object_with_names(out, summary_json<OrderedJson>(summary, false), "feature_names",
+                          summary.feature_names);
+}
+
 Result<std::string> serialize_lightgbm_summary(const LightGbmSummary& summary) {
-  return write_json(lightgbm_summary_to_record(summary));
+  return stream_json_text([&](JsonStream& out) { write_lightgbm_summary(out, summary); });
 }
 
 Result<std::string> serialize_lightgbm_summaries(const std::vector<LightGbmSummary>& summaries) {
-  OrderedJson array = OrderedJson::array();
-  for (const auto& summary : summaries)
-    array.push_back(lightgbm_summary_to_record(summary));
-  return write_json(array);
+  return stream_json_text([&](JsonStream& out) {
+    out.begin_array();
+    for (const LightGbmSummary& summary : summaries)
+      write_lightgbm_summary(out, summary);
+    out.end();
+  });
 }
 
 JsonValue lightgbm_summary_to_value(const LightGbmSummary& summary) {

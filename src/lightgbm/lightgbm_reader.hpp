@@ -9,6 +9,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "util/json.hpp"
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -32,7 +33,7 @@ struct LightGbmSummary {
   std::optional<std::int64_t> max_depth;
   std::optional<std::uint64_t> num_iterations;
   std::optional<std::string> metric;
-  std::vector<std::string> feature_names;  // file order, duplicates kept
+  NameList feature_names;  // file order, duplicates kept
 };
 
 Result<LightGbmSummary> read_lightgbm(const std::string& path);
@@ -42,6 +43,8 @@ Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string
 
 // The record JSON: keys in field order.
 OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary);
+// The record JSON written piece by piece (the names of a huge header are never held twice).
+void write_lightgbm_summary(JsonStream& out, const LightGbmSummary& summary);
 // The record JSON as pretty text (no trailing newline); several summaries as one array. The
 // error is the JSON writer's message alone; callers add "serialize JSON: ".
 Result<std::string> serialize_lightgbm_summary(const LightGbmSummary& summary);

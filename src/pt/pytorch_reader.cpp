@@ -218,8 +218,8 @@ Result<PyTorchSummary> read_pytorch(const std::string& path) {
       fmt::format("{} does not look like a PyTorch file (no zip `PK` or pickle marker)", path));
 }
 
-std::vector<std::string> recover_param_names(std::string_view pickle) {
-  std::vector<std::string> names;
+NameList recover_param_names(std::string_view pickle) {
+  NameList names;
   std::unordered_set<std::string_view> seen;
   std::size_t i = 0;
   while (i < pickle.size()) {
@@ -239,7 +239,7 @@ std::vector<std::string> recover_param_names(std::string_view pickle) {
     i = next;
     // The allowed characters are ASCII, so an accepted candidate is valid UTF-8.
     if (is_string && is_param_name(candidate) && seen.insert(candidate).second) {
-      names.emplace_back(candidate);
+      names.push_back(candidate);
     }
   }
   return names;
@@ -263,8 +263,10 @@ namespace {
 
 // Both JSON forms carry the same members; the JSON type decides the key order (field order for
 // the record, ascending for the value tree).
+// Without `with_names` the parameter names are an empty placeholder, for a writer that streams
+// them.
 template <class Json>
-Json summary_json(const PyTorchSummary& summary) {
+Json summary_json(const PyTorchSummary& summary, bool with_names = true) {
   Json json = Json::object();
   json["path"] = summary.path;
   json["bytes"] = summary.bytes;
@@ -273,7 +275,7 @@ Json summary_json(const PyTorchSummary& summary) {
   json["total_parameter_bytes"] = summary.total_parameter_bytes;
   json["estimated_parameter_count"] = summary.estimated_parameter_count;
   json["dominant_dtype"] = summary.dominant_dtype ? Json(*summary.dominant_dtype) : Json(nullptr);
-  json["param_names"] = summary.param_names;
+  json["param_names"] = with_names ? name_array_json<Json>(summary.param_names) : Json::array();
   json["torch_version"] = summary.torch_version ? Json(*summary.torch_version) : Json(nullptr);
   json["file_fingerprint"] = summary.file_fingerprint;
   json["learned_state_fingerprint"] = summary.learned_state_fingerprint;
@@ -286,16 +288,22 @@ OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary) {
   return summary_json<OrderedJson>(summary);
 }
 
+void write_pytorch_summary(JsonStream& out, const PyTorchSummary& summary) {
+  write_object_with_names(out, summary_json<OrderedJson>(summary, false), "param_names",
+                          summary.param_names);
+}
+
 Result<std::string> serialize_pytorch_summary(const PyTorchSummary& summary) {
-  return write_json(pytorch_summary_to_record(summary));
+  return stream_json_text([&](JsonStream& out) { write_pytorch_summary(out, summary); });
 }
 
 Result<std::string> serialize_pytorch_summaries(const std::vector<PyTorchSummary>& summaries) {
-  OrderedJson records = OrderedJson::array();
-  for (const PyTorchSummary& summary : summaries) {
-    records.push_back(pytorch_summary_to_record(summary));
-  }
-  return write_json(records);
+  return stream_json_text([&](JsonStream& out) {
+    out.begin_array();
+    for (const PyTorchSummary& summary : summaries)
+      write_pytorch_summary(out, summary);
+    out.end();
+  });
 }
 
 JsonValue pytorch_summary_to_value(const PyTorchSummary& summary) {

@@ -10,6 +10,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "util/json.hpp"
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -23,7 +24,7 @@ struct PyTorchSummary {
   std::uint64_t total_parameter_bytes = 0;
   std::uint64_t estimated_parameter_count = 0;
   std::optional<std::string> dominant_dtype;
-  std::vector<std::string> param_names;  // first occurrence order, each once
+  NameList param_names;  // first occurrence order, each once
   std::optional<std::string> torch_version;
   Fingerprint file_fingerprint = 0;
   Fingerprint learned_state_fingerprint = 0;
@@ -37,12 +38,14 @@ struct DtypeGuess {
 };
 
 // Parameter names from the pickle's string opcodes, first occurrence order, each once.
-std::vector<std::string> recover_param_names(std::string_view pickle);
+NameList recover_param_names(std::string_view pickle);
 // The most frequent storage class name of the pickle, as a dtype name.
 DtypeGuess guess_dominant_dtype(std::string_view pickle);
 
 // The record JSON: keys in field order.
 OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary);
+// The record JSON written piece by piece.
+void write_pytorch_summary(JsonStream& out, const PyTorchSummary& summary);
 // The record JSON as pretty text (no trailing newline); several summaries as one array.
 Result<std::string> serialize_pytorch_summary(const PyTorchSummary& summary);
 Result<std::string> serialize_pytorch_summaries(const std::vector<PyTorchSummary>& summaries);

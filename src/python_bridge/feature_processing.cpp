@@ -37,8 +37,7 @@ std::string failure_reason(const std::vector<std::string>& failures) {
 
 }  // namespace
 
-void print_feature_processing(const std::string& model_path,
-                              const std::vector<std::string>& feature_names) {
+void print_feature_processing(const std::string& model_path, const NameList& feature_names) {
   auto decoded = run_python_script(scripts::FEATURE_PROCESSING_SCRIPT, {model_path});
   if (decoded) {
     print_raw(*decoded);
@@ -49,8 +48,9 @@ void print_feature_processing(const std::string& model_path,
   print_line(fmt::format("  Reason: {}", failure_reason(decoded.error())));
   print_line(fmt::format("  Recovered feature names: {}", feature_names.size()));
   const std::size_t shown = std::min(feature_names.size(), kFallbackNameLimit);
-  for (std::size_t i = 0; i < shown; ++i) {
-    print_line(fmt::format("    {}", feature_names[i]));
+  auto name = feature_names.begin();
+  for (std::size_t i = 0; i < shown; ++i, ++name) {
+    print_line(fmt::format("    {}", *name));
   }
   if (feature_names.size() > shown) {
     print_line(fmt::format("    ... {} more", feature_names.size() - shown));

@@ -2,12 +2,12 @@
 // The "Feature Processing" section of a deep CatBoost inspection: decoded by the embedded Python
 // program when an interpreter with catboost works, else a built-in fallback. Never fails.
 #include <string>
-#include <vector>
+
+#include "util/name_list.hpp"
 
 namespace orvik {
 
 // `model_path` is the path exactly as passed on the command line.
-void print_feature_processing(const std::string& model_path,
-                              const std::vector<std::string>& feature_names);
+void print_feature_processing(const std::string& model_path, const NameList& feature_names);
 
 }  // namespace orvik

@@ -127,7 +127,10 @@ JsonValue catboost_summary_json(const CatBoostSummary& summary) {
   return out;
 }
 
-JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
+namespace {
+
+// Without `with_names` the names are an empty placeholder, for a writer that streams them.
+JsonValue inspect_json(const CatBoostSummary& summary, bool with_names) {
   JsonValue out = JsonValue::object();
   out["kind"] = "catboost_inspect";
   out["model_type"] = "CatBoost";
@@ -155,7 +158,8 @@ JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
 
   JsonValue features = JsonValue::object();
   features["recovered_count"] = summary.feature_names.size();
-  features["recovered_names"] = summary.feature_names;
+  features["recovered_names"] =
+      with_names ? name_array_json<JsonValue>(summary.feature_names) : JsonValue::array();
   out["features"] = std::move(features);
 
   out["note"] = JsonValue::array(
@@ -165,13 +169,33 @@ JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
   return out;
 }
 
+}  // namespace
+
+JsonValue catboost_inspect_json(const CatBoostSummary& summary) {
+  return inspect_json(summary, true);
+}
+
+void write_catboost_inspect_json(JsonStream& out, const CatBoostSummary& summary) {
+  const JsonValue document = inspect_json(summary, false);
+  out.begin_object();
+  for (const auto& [key, value] : document.items()) {
+    out.key(key);
+    if (key == "features") {
+      write_object_with_names(out, value, "recovered_names", summary.feature_names);
+    } else {
+      out.value(value);
+    }
+  }
+  out.end();
+}
+
 CommandResult cmd_catboost(const std::vector<std::string>& words) {
   const Result<InspectOptions> options = scan_inspect_words(words, DeepOption::Accepted, kUsage);
   if (!options) return fail(options.error());
   if (options->deep && options->json) return fail("--deep cannot be combined with --json yet.");
-  return run_inspect<CatBoostSummary>(*options, read_catboost,
-                                      print_json_documents<CatBoostSummary, catboost_inspect_json>,
-                                      print_report);
+  return run_inspect<CatBoostSummary>(
+      *options, read_catboost, stream_json_documents<CatBoostSummary, write_catboost_inspect_json>,
+      print_report);
 }
 
 }  // namespace orvik

@@ -26,7 +26,9 @@ std::optional<std::uint64_t> catboost_max_leaf_slots(const CatBoostSummary& summ
 // The summary object shared by the inspect and diff reports.
 JsonValue catboost_summary_json(const CatBoostSummary& summary);
 
-// The whole `--json` document of one model.
+// The whole `--json` document of one model, as a value or written piece by piece (the names of
+// a file that holds millions are never held twice).
 JsonValue catboost_inspect_json(const CatBoostSummary& summary);
+void write_catboost_inspect_json(JsonStream& out, const CatBoostSummary& summary);
 
 }  // namespace orvik

@@ -61,8 +61,7 @@ std::string percent_change_text(std::uint64_t old_value, std::uint64_t new_value
   return format_fixed_signed(*growth, 0) + "%";
 }
 
-NameSetChange name_set_change(const std::vector<std::string>& old_names,
-                              const std::vector<std::string>& new_names) {
+NameSetChange name_set_change(const NameList& old_names, const NameList& new_names) {
   return set_change({old_names.begin(), old_names.end()}, {new_names.begin(), new_names.end()});
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "onnx/onnx_reader.hpp"
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -61,8 +62,11 @@ struct NameSetChange {
 
   bool empty() const { return added.empty() && removed.empty(); }
 };
-NameSetChange name_set_change(const std::vector<std::string>& old_names,
-                              const std::vector<std::string>& new_names);
+NameSetChange name_set_change(const NameList& old_names, const NameList& new_names);
+// The views would outlive a list made just for the call (from a vector of strings).
+NameSetChange name_set_change(NameList&&, const NameList&) = delete;
+NameSetChange name_set_change(const NameList&, NameList&&) = delete;
+NameSetChange name_set_change(NameList&&, NameList&&) = delete;
 
 // The same over the operator types of two ONNX graphs: added are the types the new graph
 // introduces, removed the types it no longer uses.

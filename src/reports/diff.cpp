@@ -82,8 +82,7 @@ void print_section_heading(std::string_view heading) {
 }
 
 void print_names_section(std::string_view heading, std::string_view count_label,
-                         const std::vector<std::string>& old_names,
-                         const std::vector<std::string>& new_names) {
+                         const NameList& old_names, const NameList& new_names) {
   print_section_heading(heading);
   print_count_change_row(count_label, old_names.size(), new_names.size());
   print_feature_name_changes(old_names, new_names);

@@ -82,8 +82,7 @@ void print_fingerprint_rows(const Summary& old_summary, const Summary& new_summa
 // The names section: heading, the count change row under `count_label`, then the
 // "Feature name changes:" block.
 void print_names_section(std::string_view heading, std::string_view count_label,
-                         const std::vector<std::string>& old_names,
-                         const std::vector<std::string>& new_names);
+                         const NameList& old_names, const NameList& new_names);
 
 // One interpretation line: `if_true` when the test holds, else `if_false`; an empty text prints
 // nothing, for lines that appear only under their condition.

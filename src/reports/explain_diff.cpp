@@ -48,9 +48,8 @@ std::string_view change_mark(const std::optional<T>& old_value, const std::optio
 }
 
 // The change text of a row of names; `none_text` when neither version has any.
-std::string name_change_text(const std::vector<std::string>& old_names,
-                             const std::vector<std::string>& new_names, const NameSetChange& change,
-                             std::string_view none_text) {
+std::string name_change_text(const NameList& old_names, const NameList& new_names,
+                             const NameSetChange& change, std::string_view none_text) {
   if (old_names.empty() && new_names.empty()) return std::string(none_text);
   if (change.empty()) return "same set";
   return fmt::format("+{} added, -{} removed", change.added.size(), change.removed.size());

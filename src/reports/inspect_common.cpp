@@ -37,15 +37,15 @@ Result<InspectOptions> scan_inspect_words(const std::vector<std::string>& words,
   return options;
 }
 
-void print_name_list(const std::vector<std::string>& names, std::uint64_t limit,
-                     std::string_view count_label, std::string_view none_line) {
+void print_name_list(const NameList& names, std::uint64_t limit, std::string_view count_label,
+                     std::string_view none_line) {
   if (names.empty()) {
     print_line(none_line);
     return;
   }
   print_line(fmt::format("  {}: {}", count_label, names.size()));
-  print_limited_rows(std::span(names), limit,
-                     [](const std::string& name) { print_line(fmt::format("  {}", name)); });
+  print_limited_rows(names, limit,
+                     [](std::string_view name) { print_line(fmt::format("  {}", name)); });
 }
 
 std::optional<std::uint64_t> checked_mul(std::uint64_t a, std::uint64_t b) {

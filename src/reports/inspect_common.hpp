@@ -13,6 +13,7 @@
 
 #include "reports/primitives.hpp"
 #include "util/json.hpp"
+#include "util/name_list.hpp"
 #include "util/output.hpp"
 #include "util/result.hpp"
 
@@ -80,19 +81,27 @@ CommandResult print_json_documents(const std::vector<Summary>& summaries) {
   return print_json(documents);
 }
 
-// `print_row` of the first `limit` items, then "  ... N more" when some are left over.
-template <class Item, class PrintRow>
-void print_limited_rows(std::span<const Item> items, std::uint64_t limit, PrintRow print_row) {
+// The same document written piece by piece by `write`, for summaries with long name lists.
+template <class Summary, void (*write)(JsonStream&, const Summary&)>
+CommandResult stream_json_documents(const std::vector<Summary>& summaries) {
+  return print_json_stream([&](JsonStream& out) { write_documents(out, summaries, write); });
+}
+
+// `print_row` of the first `limit` items (any sized range), then "  ... N more" when some are
+// left over.
+template <class Items, class PrintRow>
+void print_limited_rows(const Items& items, std::uint64_t limit, PrintRow print_row) {
   const std::size_t shown = limit < items.size() ? static_cast<std::size_t>(limit) : items.size();
-  for (std::size_t i = 0; i < shown; ++i)
-    print_row(items[i]);
+  auto item = items.begin();
+  for (std::size_t i = 0; i < shown; ++i, ++item)
+    print_row(*item);
   if (items.size() > shown) print_line(fmt::format("  ... {} more", items.size() - shown));
 }
 
 // "  {count_label}: N", then the first `limit` names as "  {name}", then "  ... N more";
 // `none_line` alone when there are no names.
-void print_name_list(const std::vector<std::string>& names, std::uint64_t limit,
-                     std::string_view count_label, std::string_view none_line);
+void print_name_list(const NameList& names, std::uint64_t limit, std::string_view count_label,
+                     std::string_view none_line);
 
 // a * b, absent when it overflows 64 bits.
 std::optional<std::uint64_t> checked_mul(std::uint64_t a, std::uint64_t b);

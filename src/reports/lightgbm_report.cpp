@@ -77,20 +77,14 @@ void print_report(const LightGbmSummary& s, const std::string&, const InspectOpt
   print_name_list(s.feature_names, options.limit, "found", "  none found in model header");
 }
 
-CommandResult print_records(const std::vector<LightGbmSummary>& summaries) {
-  auto text = summaries.size() == 1 ? serialize_lightgbm_summary(summaries.front())
-                                    : serialize_lightgbm_summaries(summaries);
-  if (!text) return fail(fmt::format("serialize JSON: {}", text.error()));
-  print_line(*text);
-  return {};
-}
-
 }  // namespace
 
 CommandResult cmd_lightgbm(const std::vector<std::string>& words) {
   const auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
   if (!options) return fail(options.error());
-  return run_inspect<LightGbmSummary>(*options, read_lightgbm, print_records, print_report);
+  return run_inspect<LightGbmSummary>(
+      *options, read_lightgbm, stream_json_documents<LightGbmSummary, write_lightgbm_summary>,
+      print_report);
 }
 
 }  // namespace orvik

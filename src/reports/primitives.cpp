@@ -136,8 +136,7 @@ void print_fingerprint_change_row(std::string_view label, std::optional<Fingerpr
   print_line(presence_comparison(old_text, new_text, equal));
 }
 
-void print_feature_name_changes(const std::vector<std::string>& old_names,
-                                const std::vector<std::string>& new_names) {
+void print_feature_name_changes(const NameList& old_names, const NameList& new_names) {
   const NameSetChange change = name_set_change(old_names, new_names);
   print_line("Feature name changes:");
   if (change.empty()) {
@@ -157,6 +156,23 @@ void print_change_list(std::string_view heading, const std::vector<std::string_v
   if (entries.size() > kListedChangeLimit) {
     print_line(fmt::format("    ... {} more", entries.size() - kListedChangeLimit));
   }
+}
+
+CommandResult print_json_stream(const std::function<void(JsonStream&)>& write) {
+  // A first pass that writes nothing finds a string that is not UTF-8, so that a document that
+  // cannot be written prints nothing, as print_json does.
+  JsonStream check(nullptr);
+  write(check);
+  if (auto checked = check.finish(); !checked) {
+    return fail(fmt::format("serialize JSON: {}", checked.error()));
+  }
+  JsonStream out(print_raw);
+  write(out);
+  if (auto finished = out.finish(); !finished) {
+    return fail(fmt::format("serialize JSON: {}", finished.error()));
+  }
+  print_line();
+  return {};
 }
 
 CommandResult print_json(const JsonValue& value) {

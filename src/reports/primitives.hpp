@@ -2,6 +2,7 @@
 // Value texts, report rows and JSON change objects shared by every report, so the same kind of
 // value always looks the same.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "util/json.hpp"
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -38,8 +40,7 @@ void print_fingerprint_change_row(std::string_view label, std::optional<Fingerpr
                                   std::optional<Fingerprint> new_value);
 
 // The "Feature name changes:" block: added and removed names, at most 12 of each listed.
-void print_feature_name_changes(const std::vector<std::string>& old_names,
-                                const std::vector<std::string>& new_names);
+void print_feature_name_changes(const NameList& old_names, const NameList& new_names);
 
 // One list of a change block: "  {heading}:", the first 12 entries as "    {entry}", then
 // "    ... N more"; nothing at all when there are no entries.
@@ -50,6 +51,9 @@ CommandResult print_json(const JsonValue& value);
 CommandResult print_json(const std::vector<JsonValue>& values);
 // Records written in field order.
 CommandResult print_json(const OrderedJson& value);
+// A document written piece by piece as it is produced, with a trailing newline; "serialize JSON:
+// {}", with nothing printed, when a string is not UTF-8.
+CommandResult print_json_stream(const std::function<void(JsonStream&)>& write);
 
 // One optional value as JSON: absent is null; a non-finite float is null; a fingerprint is its
 // "0x..." text.

@@ -55,20 +55,14 @@ void print_report(const PyTorchSummary& s, const std::string&, const InspectOpti
   print_name_list(s.param_names, options.limit, "found", "  none recovered from the pickle");
 }
 
-CommandResult print_records(const std::vector<PyTorchSummary>& summaries) {
-  auto text = summaries.size() == 1 ? serialize_pytorch_summary(summaries.front())
-                                    : serialize_pytorch_summaries(summaries);
-  if (!text) return fail(fmt::format("serialize JSON: {}", text.error()));
-  print_line(*text);
-  return {};
-}
-
 }  // namespace
 
 CommandResult cmd_pytorch(const std::vector<std::string>& words) {
   const auto options = scan_inspect_words(words, DeepOption::Refused, kUsage);
   if (!options) return fail(options.error());
-  return run_inspect<PyTorchSummary>(*options, read_pytorch, print_records, print_report);
+  return run_inspect<PyTorchSummary>(*options, read_pytorch,
+                                     stream_json_documents<PyTorchSummary, write_pytorch_summary>,
+                                     print_report);
 }
 
 }  // namespace orvik

@@ -31,13 +31,8 @@ std::string invalid_utf8_message(std::string_view text, const Utf8Scan& scan) {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Appends the quoted, escaped string, or returns false with the message when it is not UTF-8.
-bool append_string(std::string& out, std::string_view text, std::string& error) {
-  const Utf8Scan scan = scan_utf8(text);
-  if (scan.valid_up_to != text.size()) {
-    error = invalid_utf8_message(text, scan);
-    return false;
-  }
+// Appends the quoted, escaped string, which must be UTF-8.
+void append_escaped(std::string& out, std::string_view text) {
   out.push_back('"');
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -76,6 +71,16 @@ bool append_string(std::string& out, std::string_view text, std::string& error) 
   }
   out.append(text, run_start, text.size() - run_start);
   out.push_back('"');
+}
+
+// Appends the quoted, escaped string, or returns false with the message when it is not UTF-8.
+bool append_string(std::string& out, std::string_view text, std::string& error) {
+  const Utf8Scan scan = scan_utf8(text);
+  if (scan.valid_up_to != text.size()) {
+    error = invalid_utf8_message(text, scan);
+    return false;
+  }
+  append_escaped(out, text);
   return true;
 }
 
@@ -99,9 +104,12 @@ void append_float(std::string& out, double value) {
 template <class Json>
 class JsonWriter {
  public:
-  explicit JsonWriter(JsonStyle style) : pretty_(style == JsonStyle::Pretty) {}
+  // Appends to `out`; pretty text is indented as if `depth` containers were open around it.
+  JsonWriter(JsonStyle style, std::string& out, std::size_t depth = 0)
+      : pretty_(style == JsonStyle::Pretty), out_(out), depth_(depth) {}
 
-  Result<std::string> write(const Json& root) {
+  // Nothing, or the message for the first string that is not UTF-8.
+  CommandResult write(const Json& root) {
     if (!begin_value(root)) return fail(std::move(error_));
     while (!stack_.empty()) {
       Frame& frame = stack_.back();
@@ -130,7 +138,7 @@ class JsonWriter {
       // `frame` may dangle from here on: begin_value can grow the stack.
       if (!begin_value(*child)) return fail(std::move(error_));
     }
-    return std::move(out_);
+    return {};
   }
 
  private:
@@ -149,7 +157,7 @@ class JsonWriter {
   void new_line() {
     if (!pretty_) return;
     out_.push_back('\n');
-    out_.append(2 * stack_.size(), ' ');
+    out_.append(2 * (depth_ + stack_.size()), ' ');
   }
 
   // Writes a scalar or an empty container whole, or opens a non-empty container.
@@ -208,19 +216,170 @@ class JsonWriter {
   }
 
   bool pretty_;
-  std::string out_;
+  std::string& out_;
+  std::size_t depth_;
   std::string error_;
   std::vector<Frame> stack_;
 };
 
 }  // namespace
 
+void append_json_string(std::string& out, std::string_view text) {
+  append_escaped(out, text);
+}
+
+void append_json_number(std::string& out, std::int64_t value) {
+  append_integer(out, value);
+}
+
+void append_json_number(std::string& out, std::uint64_t value) {
+  append_integer(out, value);
+}
+
+void append_json_number(std::string& out, double value) {
+  append_float(out, value);
+}
+
 Result<std::string> write_json(const JsonValue& value, JsonStyle style) {
-  return JsonWriter<JsonValue>(style).write(value);
+  std::string out;
+  if (auto written = JsonWriter<JsonValue>(style, out).write(value); !written) {
+    return fail(std::move(written.error()));
+  }
+  return out;
 }
 
 Result<std::string> write_json(const OrderedJson& value, JsonStyle style) {
-  return JsonWriter<OrderedJson>(style).write(value);
+  std::string out;
+  if (auto written = JsonWriter<OrderedJson>(style, out).write(value); !written) {
+    return fail(std::move(written.error()));
+  }
+  return out;
+}
+
+void JsonStream::open(char bracket) {
+  before_value();
+  text_.push_back(bracket);
+  levels_.push_back(Level{bracket == '{', true});
+}
+
+void JsonStream::end() {
+  const Level level = levels_.back();
+  levels_.pop_back();
+  if (!level.empty) new_line();
+  text_.push_back(level.is_object ? '}' : ']');
+  hand_over(false);
+}
+
+void JsonStream::key(std::string_view key) {
+  if (!error_.empty()) return;
+  Level& level = levels_.back();
+  if (!level.empty) text_.push_back(',');
+  level.empty = false;
+  new_line();
+  if (!append_string(text_, key, error_)) return;
+  text_.append(": ");
+  key_written_ = true;
+}
+
+void JsonStream::value(const JsonValue& value) {
+  before_value();
+  if (error_.empty()) {
+    if (auto written = JsonWriter<JsonValue>(JsonStyle::Pretty, text_, levels_.size()).write(value);
+        !written) {
+      error_ = std::move(written.error());
+    }
+  }
+  hand_over(false);
+}
+
+void JsonStream::value(const OrderedJson& value) {
+  before_value();
+  if (error_.empty()) {
+    if (auto written =
+            JsonWriter<OrderedJson>(JsonStyle::Pretty, text_, levels_.size()).write(value);
+        !written) {
+      error_ = std::move(written.error());
+    }
+  }
+  hand_over(false);
+}
+
+void JsonStream::string(std::string_view text) {
+  before_value();
+  if (error_.empty()) append_string(text_, text, error_);
+  hand_over(false);
+}
+
+CommandResult JsonStream::finish() {
+  hand_over(true);
+  if (!error_.empty()) return fail(std::move(error_));
+  return {};
+}
+
+// An array element starts a line of its own; a member's value follows its key.
+void JsonStream::before_value() {
+  if (key_written_) {
+    key_written_ = false;
+    return;
+  }
+  if (levels_.empty()) return;
+  Level& level = levels_.back();
+  if (!level.empty) text_.push_back(',');
+  level.empty = false;
+  new_line();
+}
+
+void JsonStream::new_line() {
+  text_.push_back('\n');
+  text_.append(2 * levels_.size(), ' ');
+}
+
+// Text goes out in chunks of about 64 KiB, and all of it at the end; nothing after an error.
+void JsonStream::hand_over(bool all) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  if (!error_.empty()) {
+    text_.clear();
+    return;
+  }
+  if (text_.empty() || (!all && text_.size() < kChunk)) return;
+  if (sink_) sink_(text_);
+  text_.clear();
+}
+
+Result<std::string> stream_json_text(const std::function<void(JsonStream&)>& write) {
+  std::string text;
+  JsonStream out([&](std::string_view chunk) { text.append(chunk); });
+  write(out);
+  if (auto finished = out.finish(); !finished) return fail(std::move(finished.error()));
+  return text;
+}
+
+void write_name_array(JsonStream& out, const NameList& names) {
+  out.names(names);
+}
+
+// The whole list is checked at once; a list that is not UTF-8 is written name by name, each
+// checked, so the message names the string it is about.
+void JsonStream::names(const NameList& names) {
+  begin_array();
+  const bool valid = is_valid_utf8(names.text());
+  if (valid && !sink_) {
+    // Only looking for an error, and these names cannot fail.
+    if (!names.empty()) levels_.back().empty = false;
+    end();
+    return;
+  }
+  for (const std::string_view name : names) {
+    if (!valid) {
+      string(name);
+      continue;
+    }
+    before_value();
+    if (!error_.empty()) break;
+    append_escaped(text_, name);
+    hand_over(false);
+  }
+  end();
 }
 
 Result<JsonValue> parse_json(std::string_view text) {

@@ -1,12 +1,16 @@
 #pragma once
 // The JSON value tree and the one writer every report uses. The library's own dump() differs from
 // our number rules (1e-07, 1e+16), so text is always produced by write_json.
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "util/name_list.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
@@ -25,7 +29,101 @@ enum class JsonStyle { Pretty, Compact };
 // magnitudes in [1e-5, 1e16), otherwise digits and exponent (1e-7, 1.5e17); NaN and infinities
 // as null. Fails (with the message) only on a string that is not valid UTF-8.
 Result<std::string> write_json(const JsonValue& value, JsonStyle style = JsonStyle::Pretty);
+
+// The writer's pieces, for code that writes JSON text as it goes: a string (which must be UTF-8)
+// quoted and escaped, and numbers, exactly as write_json writes them.
+void append_json_string(std::string& out, std::string_view text);
+void append_json_number(std::string& out, std::int64_t value);
+void append_json_number(std::string& out, std::uint64_t value);
+void append_json_number(std::string& out, double value);
 Result<std::string> write_json(const OrderedJson& value, JsonStyle style = JsonStyle::Pretty);
+
+// The pretty form of write_json, produced piece by piece and handed to `sink` in chunks, for
+// documents whose lists are too long to be built as a value tree first. The caller opens and
+// closes containers in order and gives the members of an object in the order they are to appear.
+class JsonStream {
+ public:
+  // Without a sink nothing is written: the stream only finds the error the same calls would end
+  // in, for callers that must print nothing at all when a document cannot be written.
+  explicit JsonStream(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+
+  void begin_object() { open('{'); }
+  void begin_array() { open('['); }
+  // Closes the innermost open container.
+  void end();
+  // The key of the next member of the innermost object; its value comes next.
+  void key(std::string_view key);
+  // A whole value: an array element, or the value of the member whose key came last.
+  void value(const JsonValue& value);
+  void value(const OrderedJson& value);
+  void string(std::string_view text);
+  // An array of the names.
+  void names(const NameList& names);
+
+  // Hands over the rest. The error is the writer's message for the first string that was not
+  // UTF-8; the text before that string has been handed over already, nothing after it.
+  CommandResult finish();
+
+ private:
+  struct Level {
+    bool is_object;
+    bool empty;
+  };
+
+  void open(char bracket);
+  void before_value();
+  void new_line();
+  void hand_over(bool all);
+
+  std::function<void(std::string_view)> sink_;
+  std::string text_;  // not handed over yet
+  std::vector<Level> levels_;
+  bool key_written_ = false;
+  std::string error_;
+};
+
+// The whole text `write` gives a stream (no trailing newline); the error is the writer's message.
+Result<std::string> stream_json_text(const std::function<void(JsonStream&)>& write);
+
+// A list of names as a JSON array of strings: written to a stream, or as a value.
+void write_name_array(JsonStream& out, const NameList& names);
+template <class Json>
+Json name_array_json(const NameList& names) {
+  Json array = Json::array();
+  for (const std::string_view name : names)
+    array.push_back(std::string(name));
+  return array;
+}
+
+// Writes `object` (either flavour) member by member in its own order; the member `names_key`, a
+// placeholder in `object`, is written as the array of `names`.
+template <class Json>
+void write_object_with_names(JsonStream& out, const Json& object, std::string_view names_key,
+                             const NameList& names) {
+  out.begin_object();
+  for (const auto& [key, value] : object.items()) {
+    out.key(key);
+    if (key == names_key) {
+      write_name_array(out, names);
+    } else {
+      out.value(value);
+    }
+  }
+  out.end();
+}
+
+// One document for a list of items: the item alone when there is one, else an array of them.
+template <class T, class Write>
+void write_documents(JsonStream& out, const std::vector<T>& items, Write&& write) {
+  if (items.size() == 1) {
+    write(out, items.front());
+    return;
+  }
+  out.begin_array();
+  for (const T& item : items)
+    write(out, item);
+  out.end();
+}
 
 // Parses one JSON value covering the whole text; the error carries the library's message.
 Result<JsonValue> parse_json(std::string_view text);

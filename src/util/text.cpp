@@ -53,13 +53,6 @@ std::size_t last_code_point_start(std::string_view text) {
   return text.size() - 1;
 }
 
-// Length of the White_Space character at `index`, or 0 when there is none.
-std::size_t white_space_length_at(std::string_view text, std::size_t index) {
-  const auto decoded = decode_at(text, index);
-  if (!decoded || !is_unicode_white_space(decoded->code_point)) return 0;
-  return decoded->length;
-}
-
 bool is_ascii_digit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -248,28 +241,15 @@ std::string_view trim_white_space(std::string_view text) {
   return text;
 }
 
+std::size_t non_ascii_white_space_length_at(std::string_view text, std::size_t index) {
+  const auto decoded = decode_at(text, index);
+  if (!decoded || !is_unicode_white_space(decoded->code_point)) return 0;
+  return decoded->length;
+}
+
 std::vector<std::string_view> split_white_space(std::string_view text) {
   std::vector<std::string_view> pieces;
-  std::size_t i = 0;
-  std::size_t piece_start = 0;
-  bool in_piece = false;
-  while (i < text.size()) {
-    const std::size_t length = white_space_length_at(text, i);
-    if (length == 0) {
-      if (!in_piece) {
-        piece_start = i;
-        in_piece = true;
-      }
-      ++i;
-      continue;
-    }
-    if (in_piece) {
-      pieces.push_back(text.substr(piece_start, i - piece_start));
-      in_piece = false;
-    }
-    i += length;
-  }
-  if (in_piece) pieces.push_back(text.substr(piece_start));
+  for_each_white_space_piece(text, [&](std::string_view piece) { pieces.push_back(piece); });
   return pieces;
 }
 

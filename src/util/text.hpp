@@ -44,6 +44,40 @@ bool is_unicode_white_space(char32_t c);
 // Removes leading and trailing White_Space from valid UTF-8 text.
 std::string_view trim_white_space(std::string_view text);
 
+// Length of the White_Space character at `index` of UTF-8 text, or 0 when there is none.
+std::size_t non_ascii_white_space_length_at(std::string_view text, std::size_t index);
+inline std::size_t white_space_length_at(std::string_view text, std::size_t index) {
+  const auto byte = static_cast<unsigned char>(text[index]);
+  if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
+  return non_ascii_white_space_length_at(text, index);
+}
+
+// Calls visit(piece) for each piece of valid UTF-8 text between runs of White_Space, in order,
+// without empty pieces.
+template <class Visit>
+void for_each_white_space_piece(std::string_view text, Visit&& visit) {
+  std::size_t i = 0;
+  std::size_t piece_start = 0;
+  bool in_piece = false;
+  while (i < text.size()) {
+    const std::size_t length = white_space_length_at(text, i);
+    if (length == 0) {
+      if (!in_piece) {
+        piece_start = i;
+        in_piece = true;
+      }
+      ++i;
+      continue;
+    }
+    if (in_piece) {
+      visit(text.substr(piece_start, i - piece_start));
+      in_piece = false;
+    }
+    i += length;
+  }
+  if (in_piece) visit(text.substr(piece_start));
+}
+
 // Splits valid UTF-8 text at runs of White_Space, dropping empty pieces.
 std::vector<std::string_view> split_white_space(std::string_view text);
 

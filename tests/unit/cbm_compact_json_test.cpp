@@ -18,11 +18,12 @@ void expect_like_value_tree(std::string_view text) {
   ASSERT_EQ(compact.has_value(), !tree.is_discarded()) << text;
   if (!compact) return;
   ASSERT_EQ(compact->text, *write_json(tree, JsonStyle::Compact)) << text;
-  ASSERT_EQ(compact->has_boosting_options, tree.is_object() && tree.contains("boosting_options"))
+  ASSERT_EQ(compact->flags.has_boosting_options,
+            tree.is_object() && tree.contains("boosting_options"))
       << text;
   const bool resolves = tree.is_object() && tree.contains("metrics") &&
                         tree["metrics"].is_object() && tree["metrics"].contains("learn_best_error");
-  ASSERT_EQ(compact->has_learn_best_error, resolves) << text;
+  ASSERT_EQ(compact->flags.has_learn_best_error, resolves) << text;
 }
 
 TEST(CbmCompactJson, Examples) {

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 
 #include "artifact_kind/artifact_kind.hpp"
 #include "cbm/catboost_reader.hpp"
+#include "cbm/compact_json.hpp"
 #include "cbm_literal_scan.hpp"
 #include "util/json.hpp"
 #include "util/text.hpp"
@@ -539,6 +541,61 @@ TEST(CbmReader, MutatedModels) {
                                     13000);
     expect_like_literal(mutated);
   }
+}
+
+TEST(CbmReader, RepeatedSpansAndNamesReadLikeTheirDefinition) {
+  // Spans and names drawn from small pools, so most repeat: every span counts in the metadata
+  // fingerprint as often as it occurs, every name is listed once, in byte order.
+  const std::vector<std::string> spans = {"{}",
+                                          "{ }",
+                                          "{\"b\":1,\"a\":[2]}",
+                                          "{\"a\":[2],\"b\":1}",
+                                          "{\"x\":\"\\u0041\"}",
+                                          "{x}",
+                                          "{\"a\":1,}",
+                                          "{\"\":{}}"};
+  std::vector<std::string> names;
+  for (int i = 0; i < 150; ++i) {
+    // Shared prefixes, names that begin others, lengths up to 80.
+    names.push_back("ab_" + std::string(static_cast<std::size_t>(i % 7), 'c') + std::to_string(i));
+    names.push_back("ab_" + std::string(static_cast<std::size_t>(i % 77), 'z'));
+  }
+  std::mt19937_64 rng(5);
+  for (int round = 0; round < 40; ++round) {
+    std::string body;
+    std::vector<std::string> texts;
+    std::set<std::string> listed;
+    const int items = std::uniform_int_distribution<int>(0, 4000)(rng);
+    for (int i = 0; i < items; ++i) {
+      body += '\x01';
+      if (rng() % 2 == 0) {
+        const std::string& span = spans[rng() % spans.size()];
+        body += span;
+        if (const auto compact = compact_json(span)) texts.push_back(compact->text);
+      } else {
+        const std::string& name = names[rng() % (round % 2 == 0 ? 20 : names.size())];
+        body += name;
+        if (name.size() >= 6) listed.insert(name);  // shorter runs are no candidates
+      }
+    }
+    const CatBoostSummary summary = read_body(body);
+    std::sort(texts.begin(), texts.end());
+    std::string joined;
+    for (const std::string& text : texts)
+      joined += (joined.empty() ? "" : "\n") + text;
+    EXPECT_EQ(summary.metadata_fingerprint,
+              texts.empty() ? std::nullopt : std::optional<Fingerprint>(fnv(joined)));
+    EXPECT_EQ(summary.feature_names, std::vector<std::string>(listed.begin(), listed.end()));
+  }
+  // More occurrences of one text than one count holds.
+  const std::size_t many = (std::size_t{1} << 20) + 3;
+  std::string flood;
+  for (std::size_t i = 0; i < many; ++i)
+    flood += "{}";
+  std::string joined;
+  for (std::size_t i = 0; i < many; ++i)
+    joined += i == 0 ? "{}" : "\n{}";
+  EXPECT_EQ(read_body(flood).metadata_fingerprint, fnv(joined));
 }
 
 TEST(CbmReader, HostileFloodsStayFast) {

@@ -144,9 +144,9 @@ TEST(PtReader, MixedDtypeTrainingCheckpoint) {
       "emb.weight",         "attn.in_proj_weight", "attn.in_proj_bias", "attn.out_proj.weight",
       "attn.out_proj.bias", "ln.weight",           "ln.bias",           "head.weight",
       "head.bias"};
-  ASSERT_EQ(s.param_names.size(), 10u);
-  EXPECT_EQ(std::vector<std::string>(s.param_names.begin(), s.param_names.begin() + 9), model_keys);
-  EXPECT_EQ(s.param_names[9], "attn.out_proj");  // a module path in the pickle
+  std::vector<std::string> expected = model_keys;
+  expected.push_back("attn.out_proj");  // a module path in the pickle
+  EXPECT_EQ(s.param_names, expected);
   EXPECT_EQ(s.file_fingerprint, 0x80259e6528c6b07dull);
   EXPECT_EQ(s.learned_state_fingerprint, 0x2c0a1d80aba6d04cull);
 }

@@ -334,6 +334,27 @@ TEST(PrintJson, FailurePrintsNothing) {
   EXPECT_EQ(captured([&] { result = print_json(ordered); }), "");
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), "serialize JSON: " + write_json(ordered).error());
+
+  // Streamed: a bad string after more than a chunk of names, and a bad name among them.
+  NameList names;
+  for (int i = 0; i < 20000; ++i)
+    names.push_back("name_" + std::to_string(i));
+  for (const bool bad_name : {false, true}) {
+    NameList list = names;
+    if (bad_name) list.push_back("\xc3");
+    EXPECT_EQ(captured([&] {
+                result = print_json_stream([&](JsonStream& out) {
+                  out.begin_array();
+                  out.names(list);
+                  out.string(bad_name ? "ok" : "a\xff");
+                  out.end();
+                });
+              }),
+              "");
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error(),
+              "serialize JSON: " + write_json(JsonValue(bad_name ? "\xc3" : "a\xff")).error());
+  }
 }
 
 // ---- change objects ----------------------------------------------------------------------

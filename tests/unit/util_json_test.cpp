@@ -225,6 +225,50 @@ TEST(JsonWriting, LargeDocumentsAreWrittenInLinearTime) {
   EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
+TEST(JsonStream, WritesWhatTheWriterWrites) {
+  // Containers opened by hand, subtrees given whole, at every depth.
+  const JsonValue tree = JsonValue::parse(
+      R"({"a":[1,{"b":[]},{}],"c":{"d":"x\u0001","e":[[2.5,1e16]]},"f":null,"g":[]})");
+  std::vector<std::string> chunks;
+  JsonStream out([&](std::string_view chunk) { chunks.emplace_back(chunk); });
+  out.begin_object();
+  out.key("a");
+  out.begin_array();
+  out.value(tree["a"][0]);
+  out.value(tree["a"][1]);
+  out.begin_object();
+  out.end();
+  out.end();
+  out.key("c");
+  out.value(tree["c"]);
+  out.key("f");
+  out.value(tree["f"]);
+  out.key("g");
+  out.begin_array();
+  out.end();
+  out.end();
+  EXPECT_TRUE(chunks.empty());  // small documents go out whole at the end
+  ASSERT_TRUE(out.finish());
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_EQ(chunks[0], pretty(tree));
+
+  // Name lists: escapes, the empty name, the empty list, and lists longer than a chunk.
+  NameList names{"a", "", "q\"\\\t", "\xc3\xa9"};
+  for (int i = 0; i < 20000; ++i)
+    names.push_back("name_" + std::to_string(i));
+  for (const NameList& list : {names, NameList{}}) {
+    const auto streamed = stream_json_text([&](JsonStream& o) { write_name_array(o, list); });
+    ASSERT_TRUE(streamed);
+    EXPECT_EQ(*streamed, pretty(name_array_json<JsonValue>(list)));
+  }
+  // A name that is not UTF-8 fails with the writer's message for that string.
+  const auto bad = stream_json_text([&](JsonStream& o) {
+    write_name_array(o, NameList{"ok", "a\xff"});
+  });
+  ASSERT_FALSE(bad);
+  EXPECT_EQ(bad.error(), write_json(JsonValue("a\xff")).error());
+}
+
 TEST(JsonParsing, NumberKindsAndDuplicates) {
   const auto parsed =
       parse_json(R"({"u": 18446744073709551615, "big": 18446744073709551616, "neg": -5, "z": -0,)"
