@@ -109,27 +109,15 @@ Result<void> check_attention(const Layer& layer, ShapeView x) {
   return {};
 }
 
-std::string_view plan_word(LayerKind kind) {
-  switch (kind) {
-    case LayerKind::Linear:
-      return "Linear";
-    case LayerKind::SelfAttention:
-      return "SelfAttention";
-    case LayerKind::Relu:
-      return "ReLU";
-    case LayerKind::Gelu:
-      return "GELU";
-    case LayerKind::Softmax:
-      break;
-  }
-  return "Softmax";
-}
-
 TensorInfo tensor_info(std::string name, const Shape& shape) {
   return TensorInfo{std::move(name), format_shape(shape), 4 * wrapping_count(shape)};
 }
 
 }  // namespace
+
+std::uint64_t linear_ops(std::span<const std::uint64_t> x, std::span<const std::uint64_t> w) {
+  return x[0] * w[1] * (2 * x[1] + 1);
+}
 
 AttentionCost attention_cost(std::string_view layer, std::span<const std::uint64_t> x,
                              std::span<const std::uint64_t> wq, std::span<const std::uint64_t> wv) {
@@ -163,7 +151,7 @@ Result<ModelAnalysis> analyze_model(const Model& model) {
   std::uint64_t number = 0;
   for (const Layer& layer : model.layers) {
     ++number;
-    analysis.plan_steps.emplace_back(plan_word(layer.kind));
+    analysis.plan_steps.emplace_back(layer_kind_word(layer.kind));
     Shape out;
     std::uint64_t ops = 0;
     std::uint64_t params = 0;
@@ -177,7 +165,7 @@ Result<ModelAnalysis> analyze_model(const Model& model) {
         const std::uint64_t batch = current[0];
         const std::uint64_t width = layer.weights.shape[1];
         out = {batch, width};
-        ops = batch * width * (2 * current[1] + 1);
+        ops = linear_ops(current, layer.weights.shape);
         params = 4 * static_cast<std::uint64_t>(layer.weights.data.size() + layer.bias.data.size());
         memory = 4 * batch * width;
         analysis.tensors.push_back(tensor_info(layer.name + ".output", out));

@@ -100,6 +100,11 @@ struct ModelAnalysis {
 // each rank 2 with rows = input columns, then Wq and Wk of the same width.
 Result<ModelAnalysis> analyze_model(const Model& model);
 
+// The operations of a linear layer on input x [batch, in] with weights [in, out]:
+// batch * out * (2 * in + 1), a multiply-add counted as two and one bias add per output value.
+// Both shapes must have at least two dimensions.
+std::uint64_t linear_ops(std::span<const std::uint64_t> x, std::span<const std::uint64_t> w);
+
 // The counts of an attention layer from X [T, F, ...], Wq [., Dk, ...] and Wv [., Dv, ...];
 // each shape must have at least two dimensions.
 AttentionCost attention_cost(std::string_view layer, std::span<const std::uint64_t> x,

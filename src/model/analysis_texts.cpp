@@ -10,10 +10,9 @@ namespace {
 
 // The report's first line, "why: {}", and the walkthrough's, "Purpose: {}", only when the layer
 // has an explanation.
-LayerTexts start_texts(const Layer& layer, std::uint64_t number, std::string_view kind_title,
-                       std::string_view step_title) {
+LayerTexts start_texts(const Layer& layer, std::uint64_t number, std::string_view step_title) {
   LayerTexts texts;
-  texts.report.title = fmt::format("{} ({})", layer.name, kind_title);
+  texts.report.title = layer_title(layer);
   texts.report.number = number;
   texts.step.title = fmt::format("{}: {}", layer.name, step_title);
   texts.step.number = number;
@@ -28,9 +27,29 @@ LayerTexts start_texts(const Layer& layer, std::uint64_t number, std::string_vie
 
 }  // namespace
 
+std::string_view layer_kind_word(LayerKind kind) {
+  switch (kind) {
+    case LayerKind::Linear:
+      return "Linear";
+    case LayerKind::SelfAttention:
+      return "SelfAttention";
+    case LayerKind::Relu:
+      return "ReLU";
+    case LayerKind::Gelu:
+      return "GELU";
+    case LayerKind::Softmax:
+      break;
+  }
+  return "Softmax";
+}
+
+std::string layer_title(const Layer& layer) {
+  return fmt::format("{} ({})", layer.name, layer_kind_word(layer.kind));
+}
+
 LayerTexts linear_texts(const Layer& layer, std::uint64_t number, ShapeView x, ShapeView out,
                         std::uint64_t ops) {
-  LayerTexts texts = start_texts(layer, number, "Linear", "linear projection");
+  LayerTexts texts = start_texts(layer, number, "linear projection");
   texts.operation = fmt::format("{}: input @ weights + bias", layer.name);
   texts.cost_label = fmt::format("{} (linear)", layer.name);
   const std::string input = format_shape(x);
@@ -66,7 +85,7 @@ LayerTexts linear_texts(const Layer& layer, std::uint64_t number, ShapeView x, S
 
 LayerTexts attention_texts(const Layer& layer, std::uint64_t number, ShapeView x, ShapeView out,
                            const AttentionCost& cost) {
-  LayerTexts texts = start_texts(layer, number, "SelfAttention", "self-attention");
+  LayerTexts texts = start_texts(layer, number, "self-attention");
   texts.operation = fmt::format("{}: QKV projections + Q @ K^T + attention @ V", layer.name);
   texts.cost_label = fmt::format("{} (attention)", layer.name);
   const std::uint64_t t = cost.tokens;
@@ -115,11 +134,10 @@ LayerTexts attention_texts(const Layer& layer, std::uint64_t number, ShapeView x
 LayerTexts activation_texts(const Layer& layer, std::uint64_t number, ShapeView x,
                             std::uint64_t count) {
   struct Words {
-    std::string_view kind_title, step_title, operation, cost_kind, shape_rule, compute, step_op,
-        interpretation, why;
+    std::string_view step_title, operation, cost_kind, shape_rule, compute, step_op, interpretation,
+        why;
   };
   static constexpr Words kRelu = {
-      "ReLU",
       "ReLU activation",
       "ReLU",
       "relu",
@@ -129,7 +147,6 @@ LayerTexts activation_texts(const Layer& layer, std::uint64_t number, ShapeView 
       "Interpretation: negative values are clipped; the tensor shape does not change.",
       "ReLU is element-wise, so it keeps the same shape."};
   static constexpr Words kGelu = {
-      "GELU",
       "GELU activation",
       "GELU",
       "gelu",
@@ -139,7 +156,6 @@ LayerTexts activation_texts(const Layer& layer, std::uint64_t number, ShapeView 
       "Interpretation: values are transformed independently, so the tensor shape stays fixed.",
       "GELU is element-wise, so it keeps the same shape."};
   static constexpr Words kSoftmax = {
-      "Softmax",
       "softmax",
       "softmax",
       "softmax",
@@ -152,7 +168,7 @@ LayerTexts activation_texts(const Layer& layer, std::uint64_t number, ShapeView 
   const Words& words = layer.kind == LayerKind::Relu   ? kRelu
                        : layer.kind == LayerKind::Gelu ? kGelu
                                                        : kSoftmax;
-  LayerTexts texts = start_texts(layer, number, words.kind_title, words.step_title);
+  LayerTexts texts = start_texts(layer, number, words.step_title);
   texts.operation = fmt::format("{}: {}", layer.name, words.operation);
   texts.cost_label = fmt::format("{} ({})", layer.name, words.cost_kind);
   const std::string shape = format_shape(x);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "model/analysis.hpp"
 
@@ -18,6 +19,13 @@ struct LayerTexts {
 };
 
 using ShapeView = std::span<const std::uint64_t>;
+
+// "Linear", "SelfAttention", "ReLU", "GELU" or "Softmax": the kind's word in the execution plan
+// and in layer titles.
+std::string_view layer_kind_word(LayerKind kind);
+
+// "{name} ({kind word})": the title of a layer's report, quiz question and execution step.
+std::string layer_title(const Layer& layer);
 
 // A linear layer at position `number` (from 1) on input x, with output shape out and its
 // operation count.
