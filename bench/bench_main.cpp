@@ -20,6 +20,8 @@ struct Benchmark {
 constexpr std::array kBenchmarks = {
     Benchmark{"catboost", orvik::bench::bench_catboost,
               "read_catboost_bytes on 64 MiB files against fnv1a64 of the same bytes"},
+    Benchmark{"lab", orvik::bench::bench_lab,
+              "execute_model: runs of examples/mlp.json, peak RSS of an N x N attention run"},
     Benchmark{"lightgbm", orvik::bench::bench_lightgbm,
               "read_lightgbm of a 50 MiB text model against fnv1a64 of the same bytes"},
     Benchmark{"onnx", orvik::bench::bench_onnx,

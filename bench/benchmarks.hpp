@@ -27,4 +27,8 @@ int bench_floods(const std::vector<std::string>& words);
 // Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.
 int bench_pytorch(const std::vector<std::string>& words);
 
+// Executing tensor plans: runs of a small plan, and the peak memory of a run whose attention
+// scores are the largest tensor.
+int bench_lab(const std::vector<std::string>& words);
+
 }  // namespace orvik::bench

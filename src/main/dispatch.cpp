@@ -11,6 +11,7 @@
 #include "demo/lessons.hpp"
 #include "demo/topic_quiz.hpp"
 #include "main/lab_commands.hpp"
+#include "main/run_commands.hpp"
 #include "python_bridge/python_bridge.hpp"
 #include "reports/catboost_report.hpp"
 #include "reports/diff.hpp"
@@ -37,14 +38,17 @@ constexpr std::array kCommands = {
     Command{"pt", cmd_pytorch},
     Command{"why", cmd_why},
     Command{"cbm", cmd_catboost},
+    Command{"run", cmd_run},
     Command{"help", print_usage},
     Command{"diff", cmd_diff},
     Command{"demo", cmd_demo},
     Command{"tour", cmd_tour},
+    Command{"quiz", cmd_quiz},
     Command{"onnx", cmd_onnx},
     Command{"lgbm", cmd_lightgbm},
     Command{"check", cmd_check},
     Command{"trace", cmd_trace},
+    Command{"bench", cmd_bench},
     Command{"--help", print_usage},
     Command{"doctor", cmd_doctor},
     Command{"inspect", cmd_inspect},

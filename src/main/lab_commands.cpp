@@ -8,6 +8,7 @@
 #include "model/model.hpp"
 #include "model/views.hpp"
 #include "util/format.hpp"
+#include "util/input.hpp"
 #include "util/output.hpp"
 #include "util/text.hpp"
 
@@ -221,6 +222,39 @@ CommandResult cmd_explain_model(const Words& words) {
       print_line(line);
     print_line();
   }
+  return {};
+}
+
+bool shape_reply_matches(std::string_view reply, std::string_view answer) {
+  // Removing every White_Space character also removes the ends' white space.
+  return strip_whitespace(reply) == strip_whitespace(answer);
+}
+
+CommandResult cmd_quiz(const Words& words) {
+  const auto view = load_view(words, "usage: orvik quiz examples/mlp.json", quiz_view);
+  if (!view) return fail(view.error());
+  print_line(fmt::format("Shape quiz: {}", view->model_name));
+  print_line("Type shapes like [1, 8].");
+  print_line();
+  std::uint64_t score = 0;
+  for (const QuizQuestion& question : view->questions) {
+    print_line(fmt::format("Question {}: {}", question.number, question.title));
+    for (const std::string& line : question.lines)
+      print_line(fmt::format("  {}", line));
+    print_raw("output shape> ");
+    if (auto flushed = finish_output(); !flushed) return flushed;
+    const auto reply = read_input_line();
+    if (!reply) return fail(reply.error());
+    if (shape_reply_matches(*reply, question.answer)) {
+      print_line("Correct.");
+      ++score;
+    } else {
+      print_line(fmt::format("Answer: {}", question.answer));
+    }
+    print_line(fmt::format("Why: {}", question.why));
+    print_line();
+  }
+  print_line(fmt::format("Score: {}/{}", score, view->questions.size()));
   return {};
 }
 

@@ -3,6 +3,8 @@
 // are ignored), takes one view of the plan's analysis, and prints it. Without a word each fails
 // with its usage line; a load error or a "Validation failed" message is the command's error,
 // returned before anything is printed.
+#include <string_view>
+
 #include "main/dispatch.hpp"
 #include "util/result.hpp"
 
@@ -21,5 +23,15 @@ CommandResult cmd_validate(const Words& words);
 CommandResult cmd_tensor_inspect(const Words& words);
 // explain-model, walkthrough: every layer explained step by step.
 CommandResult cmd_explain_model(const Words& words);
+
+// quiz: asks the output shape of every layer on standard input, one line per answer, and ends
+// with the score. A reply matches when it equals the answer once every White_Space character is
+// removed from both ("[1,8]" and " [ 1 ,\t8 ] " match "[1, 8]"); end of input is an empty,
+// wrong reply. A failed flush or read (or a reply that is not UTF-8) ends the quiz with the I/O
+// error's text and no score.
+CommandResult cmd_quiz(const Words& words);
+
+// Whether a quiz reply names the answer's shape: equal once every White_Space character is gone.
+bool shape_reply_matches(std::string_view reply, std::string_view answer);
 
 }  // namespace orvik

@@ -9,6 +9,10 @@ A case is a folder holding:
           of being captured (the expected stdout is then empty)
   terminal    optional, empty; standard output and standard error are pseudo-terminals (raw
           mode, so bytes arrive as written)
+  mask_times  optional; timings vary from run to run, so in every "N.DDD ms" figure of the
+          actual standard output the digits become "#", keeping the count of decimals
+          ("0.017286 ms" becomes "#.###### ms") before the comparison; the expected stdout holds
+          the masked figures, and --update writes them masked
   stdout, stderr, status   the expected standard output, standard error and exit status
 The binary runs with the working directory tests/data. In args and env, @DATA@, @STANDIN@ and
 @PYTHON3@ stand for the absolute tests/data and tests/python_standin folders and the machine's
@@ -18,6 +22,7 @@ import argparse
 import difflib
 import os
 import pty
+import re
 import select
 import shutil
 import subprocess
@@ -28,6 +33,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 DATA = os.path.join(TESTS, "data")
 STANDIN = os.path.join(TESTS, "python_standin")
+TIME = re.compile(rb"\b\d+\.(\d+) ms\b")
+
+
+def mask_times(text):
+    return TIME.sub(lambda m: b"#." + b"#" * len(m.group(1)) + b" ms", text)
 PYTHON3 = shutil.which("python3", path="/usr/bin:/bin") or shutil.which("python3") or "python3"
 
 
@@ -135,6 +145,8 @@ def main():
     cases = find_cases(opts.roots)
     for case in cases:
         out, err, status = run_case(binary, case)
+        if os.path.exists(os.path.join(case, "mask_times")):
+            out = mask_times(out)
         if opts.update:
             for name, data in (("stdout", out), ("stderr", err), ("status", b"%d\n" % status)):
                 with open(os.path.join(case, name), "wb") as f:
