@@ -50,9 +50,7 @@ CommandResult run_topic_quiz(Topic topic) {
   print_line("Quiz");
   print_line("----");
   print_line(question.question);
-  print_raw("> ");
-  if (auto flushed = finish_output(); !flushed) return flushed;
-  const auto reply = read_input_line();
+  const auto reply = ask_line("> ");
   if (!reply) return fail(reply.error());
   if (topic_reply_matches(*reply, question.answer)) {
     print_line("Correct.");

@@ -241,9 +241,7 @@ CommandResult cmd_quiz(const Words& words) {
     print_line(fmt::format("Question {}: {}", question.number, question.title));
     for (const std::string& line : question.lines)
       print_line(fmt::format("  {}", line));
-    print_raw("output shape> ");
-    if (auto flushed = finish_output(); !flushed) return flushed;
-    const auto reply = read_input_line();
+    const auto reply = ask_line("output shape> ");
     if (!reply) return fail(reply.error());
     if (shape_reply_matches(*reply, question.answer)) {
       print_line("Correct.");

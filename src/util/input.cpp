@@ -29,10 +29,14 @@ Result<std::string> read_input_line() {
   return text;
 }
 
+Result<std::string> ask_line(std::string_view prompt) {
+  print_raw(prompt);
+  if (auto flushed = finish_output(); !flushed) return fail(std::move(flushed.error()));
+  return read_input_line();
+}
+
 CommandResult wait_for_enter() {
-  print_raw("next> ");
-  if (auto flushed = finish_output(); !flushed) return flushed;
-  if (auto line = read_input_line(); !line) return fail(std::move(line.error()));
+  if (auto line = ask_line("next> "); !line) return fail(std::move(line.error()));
   return {};
 }
 
