@@ -63,9 +63,9 @@ std::string found_number_text(const PlanNumber& number);
 std::string found_string_text(std::string_view text);
 
 // JSON values read whole and kept for a second reading, for records whose kind is only known
-// once all their keys have been seen. The values are stored flat, one small node each in document
-// order (a container before its elements, an object's key as a string before its value), so a
-// long buffered list costs a few dozen bytes per element and one growing buffer.
+// once all their keys have been seen. The values are stored flat, one 16-byte node each in
+// document order (a container before its elements, an object's key as a string before its
+// value), so a long buffered list costs little more than its text.
 class PlanContent {
  public:
   enum class Kind : std::uint8_t { Null, Bool, Number, String, Seq, Map };
