@@ -19,8 +19,9 @@ Result<std::string> read_input_line() {
   const int err = errno;
   const std::unique_ptr<char, decltype(&std::free)> line(raw, &std::free);
   // getline reports end of input and a failed read alike; the stream's error flag tells them apart.
+  // A read that fails after part of a line came in fails the whole line: the part is no reply.
   // A closed standard input (no descriptor 0 at all) counts as end of input, not as a failure.
-  if (n < 0 && std::ferror(stdin)) {
+  if (std::ferror(stdin)) {
     std::clearerr(stdin);
     if (err != EBADF) return fail(system_error_text(err != 0 ? err : EIO));
   }

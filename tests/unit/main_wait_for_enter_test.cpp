@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -81,6 +82,23 @@ TEST_F(WaitForEnter, ReadErrorIsTheSystemText) {
   EXPECT_EQ(pause(result), "next> ");
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), "Is a directory (os error 21)");
+}
+
+TEST_F(WaitForEnter, ReadFailingAfterPartOfALineIsTheSystemText) {
+  // A non-blocking pipe holding "24" without a line break: the first read gets the two bytes, the
+  // next one fails with EAGAIN while the writer is still open.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+  ASSERT_EQ(::write(fds[1], "24", 2), 2);
+  ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+  ASSERT_EQ(::dup2(fds[0], 0), 0);
+  ::close(fds[0]);
+  CommandResult result;
+  EXPECT_EQ(pause(result), "next> ");
+  ::close(fds[1]);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), "Resource temporarily unavailable (os error 11)");
 }
 
 TEST_F(WaitForEnter, ClosedStandardInputIsEndOfInput) {
