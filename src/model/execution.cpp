@@ -60,9 +60,22 @@ struct Requests {
   bool heatmap = false;
 };
 
-std::optional<std::string> output_values(bool show, const Tensor& output) {
+// The value text of a tensor. A rank-2 text has one line per row even when the rows hold no
+// values, so an empty tensor of a huge shape ([2^60, 0]) would need more lines than any memory
+// holds; such a row count is held to the kernels' limit on values.
+Result<std::string> values_text(std::string_view name, const Tensor& tensor) {
+  if (tensor.shape.size() == 2 && tensor.shape[1] == 0 && tensor.shape[0] > kMaxTensorValues) {
+    return fail(fmt::format("cannot print {} values: shape {} has more than {} rows", name,
+                            format_shape(tensor.shape), kMaxTensorValues));
+  }
+  return format_tensor_values(name, tensor);
+}
+
+Result<std::optional<std::string>> output_values(bool show, const Tensor& output) {
   if (!show) return std::nullopt;
-  return format_tensor_values("output", output);
+  auto text = values_text("output", output);
+  if (!text) return fail(std::move(text.error()));
+  return std::move(*text);
 }
 
 Result<void> run_linear(const Layer& layer, Running& in, Requests requests, LayerRun& run) {
@@ -86,7 +99,9 @@ Result<void> run_linear(const Layer& layer, Running& in, Requests requests, Laye
                                      fmt::format("memory: input {} B, weights {} B, output {} B",
                                                  input_bytes, bytes_of(layer.weights), bytes_of(y)),
                                      fmt::format("estimated ops: {}", ops)});
-  run.values = output_values(requests.values, y);
+  auto values = output_values(requests.values, y);
+  if (!values) return fail(std::move(values.error()));
+  run.values = std::move(*values);
   run.output = std::move(y);
   return {};
 }
@@ -105,12 +120,16 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
   in.release();
   // The value texts of Q, K, V, scores, attention and output, each taken before its tensor goes.
   std::vector<std::string> values;
-  const auto keep_values = [&](std::string_view name, const Tensor& tensor) {
-    if (requests.values) values.push_back(format_tensor_values(name, tensor));
+  const auto keep_values = [&](std::string_view name, const Tensor& tensor) -> Result<void> {
+    if (!requests.values) return {};
+    auto text = values_text(name, tensor);
+    if (!text) return fail(std::move(text.error()));
+    values.push_back(std::move(*text));
+    return {};
   };
-  keep_values("Q", q->tensor);
-  keep_values("K", k->tensor);
-  keep_values("V", v->tensor);
+  if (auto kept = keep_values("Q", q->tensor); !kept) return kept;
+  if (auto kept = keep_values("K", k->tensor); !kept) return kept;
+  if (auto kept = keep_values("V", v->tensor); !kept) return kept;
   const std::string q_shape = format_shape(q->tensor.shape);
   const std::string k_shape = format_shape(k->tensor.shape);
   const std::uint64_t q_bytes = bytes_of(q->tensor);
@@ -123,7 +142,7 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
   if (!scores) return fail(std::move(scores.error()));
   drop(q->tensor);
   drop(k_t->tensor);
-  keep_values("scores", scores->tensor);
+  if (auto kept = keep_values("scores", scores->tensor); !kept) return kept;
   const std::string scores_shape = format_shape(scores->tensor.shape);
   const std::uint64_t scores_bytes = bytes_of(scores->tensor);
 
@@ -136,8 +155,8 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
   drop(scaled.tensor);
   auto y = matmul(attention->tensor, v->tensor);
   if (!y) return fail(std::move(y.error()));
-  keep_values("attention", attention->tensor);
-  keep_values("output", y->tensor);
+  if (auto kept = keep_values("attention", attention->tensor); !kept) return kept;
+  if (auto kept = keep_values("output", y->tensor); !kept) return kept;
   if (requests.heatmap && attention->tensor.shape.size() == 2) {
     run.heatmap = attention_heatmap(attention->tensor);
   }
@@ -189,7 +208,9 @@ Result<void> run_element_wise(const Layer& layer, Running& in, Requests requests
   run.lines.insert(run.lines.end(),
                    {fmt::format("input/output: {}", format_shape(y.tensor.shape)),
                     std::string(math), fmt::format("{}: {}", ops_label, y.tensor.data.size())});
-  run.values = output_values(requests.values, y.tensor);
+  auto values = output_values(requests.values, y.tensor);
+  if (!values) return fail(std::move(values.error()));
+  run.values = std::move(*values);
   run.output = std::move(y.tensor);
   return {};
 }

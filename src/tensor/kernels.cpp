@@ -40,9 +40,13 @@ Result<OpOutput> transpose2d(const Tensor& x) {
   const std::uint64_t rows = x.shape[0];
   const std::uint64_t cols = x.shape[1];
   std::vector<float> out(x.data.size(), 0.0f);
-  for (std::uint64_t i = 0; i < rows; ++i) {
-    for (std::uint64_t j = 0; j < cols; ++j)
-      out[j * rows + i] = x.data[i * cols + j];
+  // An empty tensor may still have a huge dimension ([2^60, 0]); counting through its rows would
+  // take forever, so the loops run only when there are values.
+  if (!out.empty()) {
+    for (std::uint64_t i = 0; i < rows; ++i) {
+      for (std::uint64_t j = 0; j < cols; ++j)
+        out[j * rows + i] = x.data[i * cols + j];
+    }
   }
   Tensor tensor{{cols, rows}, std::move(out)};
   return OpOutput{std::move(tensor), since(start)};
@@ -111,7 +115,8 @@ Result<OpOutput> matmul(const Tensor& a, const Tensor& b) {
   std::vector<float> out(m * n, 0.0f);
   const float* const lhs = a.data.data();
   const float* const rhs = b.data.data();
-  for (std::uint64_t i = 0; i < m; ++i) {
+  // An empty result ([2^60, 0]) needs no work; the row loop alone would never end.
+  for (std::uint64_t i = 0; i < m && !out.empty(); ++i) {
     for (std::uint64_t j = 0; j < n; ++j) {
       float acc = 0.0f;
       for (std::uint64_t p = 0; p < k; ++p) {

@@ -56,6 +56,7 @@ TEST(Kernels, ShapesValuesAndMessages) {
   const Case cases[] = {
       {text(transpose2d(m23)), "[3, 2] [1.0000, 4.0000, 2.0000, 5.0000, 3.0000, 6.0000]"},
       {text(transpose2d(t({0, 4}, {}))), "[4, 0] []"},
+      {text(transpose2d(t({1ULL << 60, 0}, {}))), "[0, 1152921504606846976] []"},
       {text(transpose2d(t({3}, {1, 2, 3}))), "error: transpose2d expects a rank-2 tensor"},
       {text(softmax(t({2, 2}, {1, 2, 3, 4}))), "[2, 2] [0.2689, 0.7311, 0.2689, 0.7311]"},
       {text(softmax(t({2}, {1000, 1000}))), "[2] [0.5000, 0.5000]"},
@@ -78,6 +79,7 @@ TEST(Kernels, ShapesValuesAndMessages) {
        "[2, 2] [4.0000, 5.0000, 10.0000, 11.0000]"},
       {text(matmul(t({2, 0}, {}), t({0, 3}, {}))),
        "[2, 3] [0.0000, 0.0000, 0.0000, 0.0000, 0.0000, 0.0000]"},
+      {text(matmul(t({1ULL << 60, 0}, {}), t({0, 0}, {}))), "[1152921504606846976, 0] []"},
       {text(matmul(t({3}, {1, 2, 3}), m23)), "error: matmul currently expects rank-2 tensors"},
       {text(matmul(t({3}, {1, 2, 3}), t({4}, {1, 2, 3, 4}))),
        "error: matmul currently expects rank-2 tensors"},
