@@ -73,7 +73,7 @@ Result<Model> build_model(ModelSpec spec, ZeroBudget budget = {});
 Result<Tensor> zero_tensor(std::string_view context, std::span<const std::uint64_t> shape,
                            ZeroBudget& budget);
 
-// make_tensor of the spec's shape and data, or "{context}: {make_tensor's message}".
+// make_tensor of the TensorSpec's shape and data, or "{context}: {make_tensor's message}".
 Result<Tensor> tensor_from_spec(std::string_view context, TensorSpec spec);
 
 }  // namespace orvik
