@@ -7,18 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "python_bridge_test_support.hpp"
 #include "reports/diff.hpp"
 #include "util/json.hpp"
 
 namespace orvik {
 namespace {
 
-template <class F>
-std::string capture(F&& body) {
-  testing::internal::CaptureStdout();
-  body();
-  return testing::internal::GetCapturedStdout();
-}
+using testing_support::capture_stdout;
 
 LightGbmSummary lightgbm_old() {
   LightGbmSummary s;
@@ -57,13 +53,13 @@ LightGbmSummary lightgbm_new() {
 }
 
 TEST(DiffHeader, PrintsSixLines) {
-  EXPECT_EQ(capture([] { print_diff_header("ONNX", "a.onnx", "b.onnx"); }),
+  EXPECT_EQ(capture_stdout([] { print_diff_header("ONNX", "a.onnx", "b.onnx"); }),
             "Model Diff\n----------\nType: ONNX\nOld: a.onnx\nNew: b.onnx\n\n");
 }
 
 TEST(DiffLightgbm, FullTextReport) {
   std::string out;
-  out = capture([&] { EXPECT_TRUE(diff_lightgbm(lightgbm_old(), lightgbm_new(), false)); });
+  out = capture_stdout([&] { EXPECT_TRUE(diff_lightgbm(lightgbm_old(), lightgbm_new(), false)); });
   EXPECT_EQ(out,
             "Model Diff\n"
             "----------\n"
@@ -131,14 +127,14 @@ TEST(DiffLightgbm, MaxLeafSlotsIsCheckedProduct) {
   LightGbmSummary b = lightgbm_old();
   a.num_trees = 3;
   b.num_trees = 2;
-  std::string out = capture([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
+  std::string out = capture_stdout([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
   EXPECT_NE(out.find("Max leaf slots:\n  21 -> 14 (-7)\n"), std::string::npos) << out;
 
   // 2 x 2^63 does not fit in 64 bits: the side is absent, so the row is unknown.
   a.num_leaves = std::uint64_t{1} << 63;
   b.num_leaves = std::uint64_t{1} << 63;
   b.num_trees = 1;
-  out = capture([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
+  out = capture_stdout([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
   EXPECT_NE(out.find("Configured leaves / tree:\n  9223372036854775808 -> 9223372036854775808 "
                      "(same)\nMax leaf slots:\n  unknown\n"),
             std::string::npos)
@@ -149,7 +145,7 @@ TEST(DiffLightgbm, NanLearningRateNeverEqual) {
   LightGbmSummary a = lightgbm_old();
   a.learning_rate = std::numeric_limits<double>::quiet_NaN();
   const LightGbmSummary b = a;
-  const std::string out = capture([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
+  const std::string out = capture_stdout([&] { EXPECT_TRUE(diff_lightgbm(a, b, false)); });
   EXPECT_NE(out.find("  Structure is unchanged: same tree count and configured leaves.\n"
                      "  Training config changed (one of objective/boosting/learning "
                      "rate/leaves/depth/metric differs).\n"
@@ -161,7 +157,8 @@ TEST(DiffLightgbm, NanLearningRateNeverEqual) {
 TEST(DiffLightgbm, JsonHasNewOldType) {
   LightGbmSummary a = lightgbm_old();
   a.learning_rate = std::numeric_limits<double>::infinity();
-  const std::string out = capture([&] { EXPECT_TRUE(diff_lightgbm(a, lightgbm_new(), true)); });
+  const std::string out =
+      capture_stdout([&] { EXPECT_TRUE(diff_lightgbm(a, lightgbm_new(), true)); });
   ASSERT_TRUE(out.starts_with("{\n  \"new\": {\n")) << out;
   ASSERT_TRUE(out.ends_with("\n  },\n  \"type\": \"lightgbm\"\n}\n")) << out;
   const auto value = parse_json(out);
@@ -203,7 +200,7 @@ TEST(DiffPytorch, FullTextReport) {
   b.dominant_dtype.reset();
   b.param_names = {"w"};
   b.file_fingerprint = 0x10;
-  std::string out = capture([&] { EXPECT_TRUE(diff_pytorch(pytorch_old(), b, false)); });
+  std::string out = capture_stdout([&] { EXPECT_TRUE(diff_pytorch(pytorch_old(), b, false)); });
   EXPECT_EQ(out,
             "Model Diff\n"
             "----------\n"
@@ -242,7 +239,7 @@ TEST(DiffPytorch, FullTextReport) {
 
 TEST(DiffPytorch, JsonHasNewOldType) {
   const std::string out =
-      capture([&] { EXPECT_TRUE(diff_pytorch(pytorch_old(), pytorch_old(), true)); });
+      capture_stdout([&] { EXPECT_TRUE(diff_pytorch(pytorch_old(), pytorch_old(), true)); });
   ASSERT_TRUE(out.starts_with("{\n  \"new\": {\n    \"bytes\": 6232,\n")) << out;
   ASSERT_TRUE(out.ends_with("\n  },\n  \"type\": \"pytorch\"\n}\n")) << out;
   const auto value = parse_json(out);
@@ -254,7 +251,7 @@ TEST(DiffPytorch, JsonHasNewOldType) {
 TEST(DiffCommand, WordChecksNeedNoFiles) {
   const auto run = [](std::vector<std::string> words) {
     std::string error;
-    const std::string out = capture([&] {
+    const std::string out = capture_stdout([&] {
       const auto result = cmd_diff(words);
       ASSERT_FALSE(result);
       error = result.error();
@@ -314,7 +311,7 @@ std::string section(const std::string& report, const std::string& heading) {
 }
 
 std::string catboost_text(const CatBoostSummary& a, const CatBoostSummary& b) {
-  return capture([&] { kCatBoostDiff.print_sections(a, b); });
+  return capture_stdout([&] { kCatBoostDiff.print_sections(a, b); });
 }
 
 TEST(DiffCatboost, RmseNoteFollowsTheDirectionOfTheChange) {

@@ -14,12 +14,7 @@
 namespace orvik {
 namespace {
 
-template <class F>
-std::string capture(F&& body) {
-  testing::internal::CaptureStdout();
-  body();
-  return testing::internal::GetCapturedStdout();
-}
+using testing_support::capture_stdout;
 
 TEST(PercentChangeText, SignedWholePercentTiesToEven) {
   struct Row {
@@ -56,7 +51,7 @@ TEST(ExplainDiff, RefusesBeforeAnyLine) {
            {{"-", "x"}, kinds + "unknown vs unknown"},
            {{"a.pt", "b.pt"}, "open a.pt: No such file or directory (os error 2)"}}) {
     CommandResult result;
-    EXPECT_EQ(capture([&] { result = cmd_explain_diff(words); }), "");
+    EXPECT_EQ(capture_stdout([&] { result = cmd_explain_diff(words); }), "");
     EXPECT_EQ(result ? std::string() : result.error(), error);
   }
 }
@@ -96,7 +91,7 @@ void expect_verdicts(const S& base, void (*explain)(const S&, const S&),
   for (const auto& [change, verdict] : rows) {
     S changed = base;
     change(changed);
-    const std::string out = capture([&] { explain(base, changed); });
+    const std::string out = capture_stdout([&] { explain(base, changed); });
     EXPECT_NE(out.find("\nSummary:\n  " + verdict + "\n"), std::string::npos) << out;
   }
 }
@@ -143,12 +138,12 @@ TEST(ExplainDiff, NameLinesShowEightNamesThenACount) {
   const LightGbmSummary two = lightgbm_base();
   LightGbmSummary more =
       lightgbm_base({"f0", "f1", "n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8"});
-  EXPECT_NE(capture([&] { explain_lightgbm_diff(two, more); })
+  EXPECT_NE(capture_stdout([&] { explain_lightgbm_diff(two, more); })
                 .find("  Features:          unknown -> unknown (+8 added, -0 removed)\n"
                       "    added:   n1, n2, n3, n4, n5, n6, n7, n8\n\n"),
             std::string::npos);
   more.feature_names.push_back("n0");
-  EXPECT_NE(capture([&] { explain_lightgbm_diff(more, two); })
+  EXPECT_NE(capture_stdout([&] { explain_lightgbm_diff(more, two); })
                 .find("(+0 added, -9 removed)\n"
                       "    removed: n0, n1, n2, n3, n4, n5, n6, n7, ... 1 more\n\n"),
             std::string::npos);
@@ -174,7 +169,8 @@ TEST(ExplainCatBoost, ShapeRowsWithDepth64AndWithoutDepth) {
             "  Configured/max split checks / row: 126\n  Max leaf slots: unknown\n"}}) {
     CatBoostSummary summary = catboost_base();
     change(summary);
-    const std::string out = capture([&] { explain_catboost_artifact(summary, "missing.cbm"); });
+    const std::string out =
+        capture_stdout([&] { explain_catboost_artifact(summary, "missing.cbm"); });
     EXPECT_NE(out.find(shape), std::string::npos) << out;
   }
 }
@@ -237,7 +233,7 @@ TEST(ExplainOnnx, ScoresEvidenceAndNames) {
             "  - 1 LayerNormalization operator\n  - 2 Attention operators\n\n"}}) {
     OnnxSummary summary;
     summary.op_counts = row.op_counts;
-    EXPECT_NE(capture([&] { explain_onnx_architecture(summary); }).find(row.lines),
+    EXPECT_NE(capture_stdout([&] { explain_onnx_architecture(summary); }).find(row.lines),
               std::string::npos)
         << row.lines;
   }
@@ -254,11 +250,12 @@ TEST(ExplainOnnx, ScoresEvidenceAndNames) {
   const std::string evidence =
       "  - node names mention attention\n  - initializer names mention embeddings\n"
       "  - no Softmax/MatMul/LayerNormalization pattern found\n\n";
-  EXPECT_NE(capture([&] { explain_onnx_architecture(named); }).find("Evidence:\n" + evidence),
-            std::string::npos);
+  EXPECT_NE(
+      capture_stdout([&] { explain_onnx_architecture(named); }).find("Evidence:\n" + evidence),
+      std::string::npos);
   named.nodes[1].outputs[1] = "self_attent\xc4\xb0on";  // U+0130 in place of the i
   named.initializers[0].name = "embed";
-  EXPECT_NE(capture([&] {
+  EXPECT_NE(capture_stdout([&] {
               explain_onnx_architecture(named);
             }).find("Evidence:\n  - no Softmax/MatMul/LayerNormalization pattern found\n"),
             std::string::npos);
@@ -275,13 +272,13 @@ TEST(ExplainDiff, OnnxSummaryNamesTheAttentionChange) {
   new_s.op_counts = ops(0, 0, 0, 0, 24);
   new_s.parameter_values = 2000;
   new_s.estimated_ops = 10;
-  const std::string grew = capture([&] { explain_onnx_diff(old_s, new_s); });
+  const std::string grew = capture_stdout([&] { explain_onnx_diff(old_s, new_s); });
   EXPECT_NE(grew.find("  Attention layers:  12 -> 24\n"), std::string::npos) << grew;
   EXPECT_NE(grew.find("\n  Grew from ~12 to ~24 attention layers; parameters +100%, estimated "
                       "cost n/a (from zero).\n"),
             std::string::npos);
   new_s.op_counts = ops(0, 0, 0, 1, 0);
-  const std::string unknown = capture([&] { explain_onnx_diff(new_s, old_s); });
+  const std::string unknown = capture_stdout([&] { explain_onnx_diff(new_s, old_s); });
   EXPECT_NE(unknown.find("  Attention layers:  unknown -> 12\n"), std::string::npos) << unknown;
   EXPECT_NE(unknown.find("\nNew operators introduced:\n  Attention\nOperators removed:\n"
                          "  LayerNormalization\n\nSummary:\n  Parameters -50%, estimated cost "

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "python_bridge_test_support.hpp"
 #include "reports/diff.hpp"
 #include "reports/diff_onnx.hpp"
 #include "reports/onnx_report.hpp"
@@ -15,12 +16,7 @@ namespace {
 
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/";
 
-template <class F>
-std::string capture(F&& body) {
-  testing::internal::CaptureStdout();
-  body();
-  return testing::internal::GetCapturedStdout();
-}
+using testing_support::capture_stdout;
 
 TEST(OnnxCommand, FailsBeforePrintingAnything) {
   const std::string model = kData + "onnx/if_subgraph.onnx";
@@ -46,7 +42,7 @@ TEST(OnnxCommand, FailsBeforePrintingAnything) {
   };
   for (const auto& c : cases) {
     CommandResult result;
-    EXPECT_EQ(capture([&] { result = cmd_onnx(c.words); }), "");
+    EXPECT_EQ(capture_stdout([&] { result = cmd_onnx(c.words); }), "");
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error(), c.error);
   }
@@ -89,7 +85,7 @@ OnnxSummary edge_summary() {
 }
 
 TEST(OnnxReport, EdgeRowsText) {
-  const std::string text = capture([] { print_onnx_report(edge_summary(), 3); });
+  const std::string text = capture_stdout([] { print_onnx_report(edge_summary(), 3); });
   // The header and the closing note are those of every report (see the golden cases).
   EXPECT_EQ(text.substr(text.find("  IR"), text.find("\nNote:") - text.find("  IR")),
             "  IR version: unknown\n"
@@ -185,7 +181,8 @@ TEST(OnnxDiff, TensorAndOperatorChangesText) {
     new_model.initializers.push_back(tensor(std::string("add_") + c, {1}, 6));
   new_model.op_counts = {{"Gemm", 5}, {"Sigmoid", 3}, {"AVeryLongCustomOperatorOp", 2}};
 
-  const std::string text = capture([&] { render_diff(kOnnxDiff, old_model, new_model, false); });
+  const std::string text =
+      capture_stdout([&] { render_diff(kOnnxDiff, old_model, new_model, false); });
   EXPECT_EQ(text.substr(text.find("Initializer tensors:")),
             "Initializer tensors:\n"
             "  6 -> 19 (+13)\n"
