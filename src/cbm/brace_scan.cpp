@@ -44,6 +44,16 @@ unsigned structure_mask(const unsigned char* block) {
 }
 #endif
 
+// Whether more than four bits of `mask` are set. Clearing the lowest set bit four times is a few
+// instructions where a population count may be a library call on the baseline instruction set.
+inline bool more_than_four_bits(unsigned mask) {
+  mask &= mask - 1;
+  mask &= mask - 1;
+  mask &= mask - 1;
+  mask &= mask - 1;
+  return mask != 0;
+}
+
 // The three lowest-depth values of the backward pass (see closing_brace_starts) for the position
 // just after the one being stepped over.
 struct Lows {
@@ -138,7 +148,7 @@ bool same_block(const unsigned char* a, const unsigned char* b) {
 inline void step_back_structured(Lows& lows, const unsigned char* data, std::size_t base,
                                  unsigned mask, const unsigned char*& previous_block,
                                  std::vector<std::uint64_t>& bits) {
-  if (std::popcount(mask) <= 4) {
+  if (!more_than_four_bits(mask)) {
     std::size_t above = base + 16;  // the lowest position already stepped over
     while (mask != 0) {
       const unsigned j = 31u - static_cast<unsigned>(std::countl_zero(mask));
@@ -234,7 +244,7 @@ std::optional<std::size_t> walk_to_closing_brace(std::string_view bytes, std::si
     // Other bytes change nothing unless they end an escape.
     unsigned mask = structure_mask(data + k);
     if (mask == 0) continue;
-    if (std::popcount(mask) > 4) {
+    if (more_than_four_bits(mask)) {
       for (std::size_t j = static_cast<std::size_t>(std::countr_zero(mask)); j < 16; ++j) {
         if (step(data[k + j])) return k + j;
       }

@@ -18,6 +18,7 @@
 #include "cbm/json_syntax.hpp"
 #include "util/file.hpp"
 #include "util/json.hpp"
+#include "util/memory.hpp"
 #include "util/text.hpp"
 
 namespace orvik {
@@ -55,18 +56,32 @@ bool is_printable(unsigned char c) {
   return static_cast<unsigned char>(c - 0x20) < 0x5F;
 }
 
+// Bit 0 for the bytes a feature name is made of ([a-z0-9_]), bit 1 for the underscore.
+constexpr std::array<std::uint8_t, 256> make_name_bytes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c = 'a'; c <= 'z'; ++c)
+    classes[c] = 1;
+  for (int c = '0'; c <= '9'; ++c)
+    classes[c] = 1;
+  classes['_'] = 3;
+  return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> kNameBytes = make_name_bytes();
+
 bool is_feature_name_candidate(std::string_view run) {
   if (run.size() < 6 || run.size() > 80) return false;
   if (run.front() < 'a' || run.front() > 'z') return false;
-  bool underscore = false;
+  // No branch per byte: names mix letters and digits unpredictably.
+  unsigned every = 1;
+  unsigned any = 0;
   for (const char c : run) {
-    if (c == '_') {
-      underscore = true;
-    } else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
-      return false;
-    }
+    const unsigned name_byte = kNameBytes[static_cast<unsigned char>(c)];
+    every &= name_byte;
+    any |= name_byte;
   }
-  return underscore && std::find(kStopList.begin(), kStopList.end(), run) == kStopList.end();
+  if (every == 0 || (any & 2) == 0) return false;
+  return std::find(kStopList.begin(), kStopList.end(), run) == kStopList.end();
 }
 
 // Bit j set where byte j of the 64 at `block` is printable (0x20..0x7E).
@@ -143,15 +158,22 @@ std::uint64_t quick_hash(std::string_view text) {
 }
 
 // What the printable runs contribute: feature-name candidates and the run stored just before the
-// first "train_finish_time" key. A file can hold millions of candidates, so each is kept as its
-// offset and length in one 64-bit word (names are at most 80 bytes long).
+// first "train_finish_time" key. A file can hold millions of candidates, so each is kept in one
+// 64-bit word: its offset in the low bits and a few bytes of the name in the high bits, for
+// sorting. A name needs no length: it ends at the first byte that cannot be part of one (the run
+// it is ends at a byte that is not printable, or at the end of the file).
 class RunFindings {
  public:
-  explicit RunFindings(std::string_view bytes) : bytes_(bytes) {
-    recent_.fill(kEmpty);
+  explicit RunFindings(std::string_view bytes)
+      : bytes_(bytes),
+        offset_bits_(std::bit_width(bytes.size())),
+        key_bytes_((64 - offset_bits_) / 8),
+        key_shift_(64 - 8 * key_bytes_) {
+    recent_.fill(Recent{});
     // A candidate takes 6 bytes and ends at a byte that is not printable: this many at most.
     // Reserved pages that are never written cost no memory.
     candidates_.reserve(bytes.size() / 7 + 1);
+    prefer_huge_pages(candidates_.data(), candidates_.capacity() * sizeof(std::uint64_t));
   }
 
   void add(std::size_t start, std::size_t end) {
@@ -166,11 +188,15 @@ class RunFindings {
     }
     if (!is_feature_name_candidate(run)) return;
     // A name repeated throughout a file is mostly listed once, not once per occurrence (the rest
-    // go when the list is sorted).
-    std::uint64_t& slot = recent_[quick_hash(run) >> (64 - kRecentBits)];
-    if (slot != kEmpty && name(slot) == run) return;
-    slot = (static_cast<std::uint64_t>(start) << 7) | run.size();
-    candidates_.push_back(slot);
+    // go when the list is built). The hash is compared first: the bytes of a slot's name lie
+    // anywhere in the file.
+    const std::uint64_t hash = quick_hash(run);
+    Recent& slot = recent_[hash >> (64 - kRecentBits)];
+    if (slot.hash == hash && slot.name == run) return;
+    slot = Recent{hash, run};
+    // The first sort key is taken now, while the bytes are at hand.
+    candidates_.push_back(word(start, 0));
+    name_bytes_ += run.size() + 1;
   }
 
   std::optional<std::string_view> train_finish_time() const { return train_finish_time_; }
@@ -180,120 +206,184 @@ class RunFindings {
     const auto less = [this](std::uint64_t a, std::uint64_t b) { return name(a) < name(b); };
     // Names written in order (the usual case) need no sorting.
     if (!std::is_sorted(candidates_.begin(), candidates_.end(), less)) sort_candidates();
-    const auto same = [this](std::uint64_t a, std::uint64_t b) { return name(a) == name(b); };
-    candidates_.erase(std::unique(candidates_.begin(), candidates_.end(), same), candidates_.end());
-    std::size_t bytes = 0;
-    for (const std::uint64_t candidate : candidates_)
-      bytes += name(candidate).size() + 1;
     NameList names;
-    names.reserve(bytes);
+    names.reserve(name_bytes_);  // enough; room never written costs no memory
+    std::string_view last;       // equal names are adjacent: each is listed once
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
-      if (i + 16 < candidates_.size())
-        __builtin_prefetch(bytes_.data() + (candidates_[i + 16] >> 7));
-      names.push_back(name(candidates_[i]));
+      if (i + kAhead < candidates_.size())
+        __builtin_prefetch(bytes_.data() + offset(candidates_[i + kAhead]));
+      const std::string_view next = name(candidates_[i]);
+      if (next == last) continue;
+      names.push_back(next);
+      last = next;
     }
     return names;
   }
 
  private:
-  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
   static constexpr int kRecentBits = 12;
+  // How far ahead the bytes of names are fetched when walking the candidates in sorted order.
+  static constexpr std::size_t kAhead = 64;
+
+  struct Recent {
+    std::uint64_t hash = 0;
+    std::string_view name;  // empty: no run of a name matches it
+  };
+
+  std::size_t offset(std::uint64_t candidate) const {
+    return static_cast<std::size_t>(candidate & ((std::uint64_t{1} << offset_bits_) - 1));
+  }
 
   std::string_view name(std::uint64_t candidate) const {
-    return bytes_.substr(candidate >> 7, candidate & 0x7F);
+    const std::size_t start = offset(candidate);
+    std::size_t end = start;
+    while (end < bytes_.size() && kNameBytes[static_cast<unsigned char>(bytes_[end])] != 0)
+      ++end;
+    return bytes_.substr(start, end - start);
   }
 
-  // Byte `depth` of a candidate's name, 0 past its end (names hold no 0 byte, so a name sorts
-  // before the longer names it begins).
-  unsigned char byte_at(std::uint64_t candidate, std::size_t depth) const {
-    return depth < (candidate & 0x7F) ? static_cast<unsigned char>(bytes_[(candidate >> 7) + depth])
-                                      : 0;
+  // The word of the name at `start`: its offset, and above it the key: as many of its bytes from
+  // `depth` on as fit, zeros past its end. Bytes before `depth` must be part of the name.
+  std::uint64_t word(std::size_t start, std::size_t depth) const {
+    std::uint64_t key = 0;
+    bool in_name = true;
+    for (int k = 0; k < key_bytes_; ++k) {
+      const std::size_t at = start + depth + static_cast<std::size_t>(k);
+      unsigned char c = in_name && at < bytes_.size() ? static_cast<unsigned char>(bytes_[at]) : 0;
+      if (kNameBytes[c] == 0) {
+        in_name = false;
+        c = 0;
+      }
+      key = (key << 8) | c;
+    }
+    return (key << key_shift_) | start;
   }
 
-  // Sorts by name in place, a byte at a time (most significant first), so that millions of
-  // names cost a few passes over their bytes rather than dozens of comparisons each; small
-  // ranges are finished by comparison. The names lie all over the file: each pass reads the byte
-  // of every candidate once, ahead of its use, and the permutation works on the bytes read.
+  // Sorts by name. The words of a group (at first all of them, keyed when they were added) are
+  // sorted as numbers; words with equal keys form the groups of the next step, which takes their
+  // next bytes as the key, until the names end. So the bytes of a name, which lie all over the
+  // file, are read a few at a time, ahead of their use, and the sorting runs on the words alone.
+  // Offsets take at most 49 bits, as files do, which leaves room for one byte of key at least.
   void sort_candidates() {
-    struct Range {
+    struct Group {
       std::size_t begin, end, depth;
     };
-    constexpr std::size_t kAhead = 16;
-    std::vector<unsigned char> digits;
-    std::vector<Range> ranges{{0, candidates_.size(), 0}};
+    std::vector<Group> groups{{0, candidates_.size(), 0}};
+    while (!groups.empty()) {
+      const Group group = groups.back();
+      groups.pop_back();
+      std::uint64_t* const first = candidates_.data() + group.begin;
+      const std::size_t count = group.end - group.begin;
+      if (group.depth != 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+          if (i + kAhead < count)
+            __builtin_prefetch(bytes_.data() + offset(first[i + kAhead]) + group.depth);
+          first[i] = word(offset(first[i]), group.depth);
+        }
+      }
+      sort_by_high_bytes(first, count, key_bytes_);
+      // Names hold no 0 byte: a key ending in one ends its name, and equal keys mean equal names.
+      for (std::size_t i = 0; i < count;) {
+        const std::uint64_t key = first[i] >> key_shift_;
+        std::size_t j = i + 1;
+        while (j < count && first[j] >> key_shift_ == key)
+          ++j;
+        if (j - i > 1 && (key & 0xFF) != 0) {
+          groups.push_back({group.begin + i, group.begin + j,
+                            group.depth + static_cast<std::size_t>(key_bytes_)});
+        }
+        i = j;
+      }
+    }
+  }
+  // Sorts the words by their top `key_bytes` bytes (the rest in any order), a byte at a time:
+  // each word is swapped straight into its bucket (American flag sort); small ranges are sorted
+  // by comparison.
+  static void sort_by_high_bytes(std::uint64_t* words, std::size_t count, int key_bytes) {
+    struct Range {
+      std::uint64_t* first;
+      std::size_t count;
+      int byte;
+    };
+    std::vector<Range> ranges{{words, count, 0}};
     while (!ranges.empty()) {
       const Range range = ranges.back();
       ranges.pop_back();
-      std::uint64_t* const first = candidates_.data() + range.begin;
-      const std::size_t count = range.end - range.begin;
-      if (count < 64) {
-        std::sort(first, first + count, [&](std::uint64_t a, std::uint64_t b) {
-          return name(a).substr(range.depth) < name(b).substr(range.depth);
-        });
+      if (range.count < 64) {
+        std::sort(range.first, range.first + range.count);
         continue;
       }
-      digits.resize(count);
+      const int shift = 56 - 8 * range.byte;
+      const auto digit = [shift](std::uint64_t word) {
+        return static_cast<unsigned>((word >> shift) & 0xFF);
+      };
       std::array<std::size_t, 257> bucket_start{};
-      for (std::size_t i = 0; i < count; ++i) {
-        if (i + kAhead < count) __builtin_prefetch(bytes_.data() + (first[i + kAhead] >> 7));
-        digits[i] = byte_at(first[i], range.depth);
-        ++bucket_start[digits[i] + 1];
-      }
-      if (bucket_start[digits[0] + 1] == count) {
+      for (std::size_t i = 0; i < range.count; ++i)
+        ++bucket_start[digit(range.first[i]) + 1];
+      const bool more = range.byte + 1 < key_bytes;
+      if (bucket_start[digit(range.first[0]) + 1] == range.count) {
         // One shared byte: nothing moves.
-        if (digits[0] != 0) ranges.push_back({range.begin, range.end, range.depth + 1});
+        if (more) ranges.push_back({range.first, range.count, range.byte + 1});
         continue;
       }
       for (std::size_t b = 1; b < 257; ++b)
         bucket_start[b] += bucket_start[b - 1];
-      // Each candidate is swapped straight into its bucket (American flag sort).
       std::array<std::size_t, 256> next;
       std::copy(bucket_start.begin(), bucket_start.end() - 1, next.begin());
       for (std::size_t b = 0; b < 256; ++b) {
         while (next[b] < bucket_start[b + 1]) {
-          std::uint64_t candidate = first[next[b]];
-          unsigned char c = digits[next[b]];
-          while (c != b) {
-            const std::size_t to = next[c]++;
-            std::swap(candidate, first[to]);
-            std::swap(c, digits[to]);
+          std::uint64_t word = range.first[next[b]];
+          unsigned d = digit(word);
+          while (d != b) {
+            std::swap(word, range.first[next[d]++]);
+            d = digit(word);
           }
-          first[next[b]] = candidate;
-          digits[next[b]] = c;
-          ++next[b];
+          range.first[next[b]++] = word;
         }
       }
-      // Bucket 0 holds names that ended: all equal.
-      for (std::size_t b = 1; b < 256; ++b) {
-        if (bucket_start[b + 1] - bucket_start[b] > 1) {
-          ranges.push_back(
-              {range.begin + bucket_start[b], range.begin + bucket_start[b + 1], range.depth + 1});
-        }
+      if (!more) continue;
+      for (std::size_t b = 0; b < 256; ++b) {
+        const std::size_t size = bucket_start[b + 1] - bucket_start[b];
+        if (size > 1) ranges.push_back({range.first + bucket_start[b], size, range.byte + 1});
       }
     }
   }
 
   std::string_view bytes_;
-  std::vector<std::uint64_t> candidates_;  // offset << 7 | length
-  std::array<std::uint64_t, std::size_t{1} << kRecentBits> recent_;
+  int offset_bits_;
+  int key_bytes_;
+  int key_shift_;
+  std::vector<std::uint64_t> candidates_;  // key << key_shift_ | offset
+  std::size_t name_bytes_ = 0;             // of the candidates, each with a line feed
+  std::array<Recent, std::size_t{1} << kRecentBits> recent_;
   std::optional<std::string_view> previous_run_;
   std::optional<std::string_view> train_finish_time_;
   bool finish_key_seen_ = false;
 };
 
-// Both fingerprints over one range: the whole-file hash always, the learned-state hash only
-// outside embedded JSON. Two independent chains in one loop cost about as much as one.
-struct Fingerprints {
-  Fingerprint file = kFnvOffsetBasis;
-  Fingerprint learned = kFnvOffsetBasis;
+// Both fingerprints over the file, fed range by range in file order: the whole-file hash always,
+// the learned-state hash only outside embedded JSON. Two independent chains in one loop cost about
+// as much as one. Ranges for the whole-file hash alone are only marked and hashed in one go when
+// the learned state next needs bytes, so millions of adjacent embedded values cost one call.
+class Fingerprints {
+ public:
+  explicit Fingerprints(std::string_view bytes) : bytes_(bytes) {}
 
-  void feed(std::string_view range, bool learned_too) {
-    if (!learned_too) {
-      file = fnv1a64(file, range);
-      return;
-    }
-    fnv1a64_pair(file, learned, range);
+  void feed(std::size_t start, std::size_t end, bool learned_too) {
+    if (!learned_too || start == end) return;
+    file_ = fnv1a64(file_, bytes_.substr(hashed_, start - hashed_));
+    fnv1a64_pair(file_, learned_, bytes_.substr(start, end - start));
+    hashed_ = end;
   }
+
+  Fingerprint file() const { return fnv1a64(file_, bytes_.substr(hashed_)); }
+  Fingerprint learned() const { return learned_; }
+
+ private:
+  std::string_view bytes_;
+  std::size_t hashed_ = 0;  // bytes before it are in file_
+  Fingerprint file_ = kFnvOffsetBasis;
+  Fingerprint learned_ = kFnvOffsetBasis;
 };
 
 // The compact texts of the embedded values, each kept once in one arena and counted: a file can
@@ -319,6 +409,7 @@ class CompactTexts {
       if (slot->span.data() != nullptr && slot->span == span) {
         if (slot->item == kNotJson) return std::nullopt;
         count_again(slot->item);
+        last_item_ = &slot->item;
         return slot->flags;
       }
     }
@@ -337,9 +428,16 @@ class CompactTexts {
     if (slot != nullptr) {
       *slot =
           CachedSpan{span, flags ? items_.size() - 1 : kNotJson, flags.value_or(CompactFlags{})};
+      last_item_ = &slot->item;
+    } else {
+      long_item_ = items_.size() - 1;
+      last_item_ = &long_item_;
     }
     return flags;
   }
+
+  // `times` more occurrences of the text last added, which was JSON.
+  void count_last_again(std::uint64_t times) { count_again(*last_item_, times); }
 
   bool empty() const { return items_.empty(); }
 
@@ -353,8 +451,10 @@ class CompactTexts {
       const std::string_view text_and_newline(text(items_[i]).data(), text(items_[i]).size() + 1);
       std::uint64_t occurrences = (items_[i] & kCountMask) + 1;
       if (i + 1 == items_.size()) --occurrences;
-      for (std::uint64_t n = 0; n < occurrences; ++n)
-        state = fnv1a64(state, text_and_newline);
+      for (std::uint64_t n = 0; n < occurrences; ++n) {
+        for (const char c : text_and_newline)
+          state = fnv1a64_step(state, static_cast<unsigned char>(c));
+      }
       if (i + 1 == items_.size()) state = fnv1a64(state, text(items_[i]));
     }
     return state;
@@ -381,21 +481,42 @@ class CompactTexts {
     return std::string_view(start, static_cast<std::size_t>(end - start));
   }
 
-  // One more occurrence; a full count continues in a new item with the same text.
-  void count_again(std::size_t& item) {
-    if ((items_[item] & kCountMask) != kCountMask) {
-      ++items_[item];
-      return;
+  // More occurrences; a full count continues in a new item with the same text.
+  void count_again(std::size_t& item, std::uint64_t times = 1) {
+    while (times != 0) {
+      const std::uint64_t room = kCountMask - (items_[item] & kCountMask);
+      if (room == 0) {
+        items_.push_back(items_[item] & ~kCountMask);
+        item = items_.size() - 1;
+        --times;
+        continue;
+      }
+      const std::uint64_t added = std::min(room, times);
+      items_[item] += added;
+      times -= added;
     }
-    items_.push_back(items_[item] & ~kCountMask);
-    item = items_.size() - 1;
   }
 
   std::string arena_;                 // every text followed by "\n"
   std::vector<std::uint64_t> items_;  // arena offset << kCountBits | (occurrences - 1)
   std::array<CachedSpan, std::size_t{1} << kCacheBits> cache_;
   CachedSpan* last_ = nullptr;
+  std::size_t long_item_ = kNotJson;      // the item of the last text too long to cache
+  std::size_t* last_item_ = &long_item_;  // where the item of the last text added is kept
 };
+
+// How many bytes from `from` on repeat the bytes `period` before them (bytes[i] == bytes[i -
+// period]), compared a block at a time. `from` must be at least `period`.
+std::size_t periodic_length(std::string_view bytes, std::size_t from, std::size_t period) {
+  constexpr std::size_t kBlock = 4096;
+  const char* data = bytes.data();
+  std::size_t at = from;
+  while (bytes.size() - at >= kBlock && std::memcmp(data + at, data + at - period, kBlock) == 0)
+    at += kBlock;
+  const char* end = data + std::min(bytes.size(), at + kBlock);
+  return static_cast<std::size_t>(std::mismatch(data + at, end, data + at - period).first - data) -
+         from;
+}
 
 // The value tree of a chosen object without what is nested more than three levels down: the
 // fields read from it are no deeper, and a hostile object nested a million levels deep would
@@ -480,9 +601,9 @@ std::vector<std::string_view> extract_printable_runs(std::string_view bytes) {
 }
 
 Result<CatBoostSummary> read_catboost(const std::string& path) {
-  const Result<std::string> bytes = read_whole_file(path);
+  const Result<FileBytes> bytes = FileBytes::read(path);
   if (!bytes) return fail(fmt::format("read {}: {}", path, bytes.error()));
-  return read_catboost_bytes(path, *bytes);
+  return read_catboost_bytes(path, bytes->view());
 }
 
 Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string_view bytes) {
@@ -491,24 +612,33 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
         fmt::format("{} does not look like a CatBoost CBM file: missing CBM1 signature", path));
   }
 
-  Fingerprints fingerprints;
-  std::size_t position = 0;  // bytes before it are in the fingerprints
+  Fingerprints fingerprints(bytes);
+  std::size_t position = 0;  // bytes before it are fed to the fingerprints
   CompactTexts texts;
   std::optional<JsonValue> params;
   std::optional<JsonValue> metrics_object;
   BraceScan scan = start_brace_scan(bytes);
   while (const std::optional<BraceSpan> span = next_brace_span(scan)) {
-    fingerprints.feed(bytes.substr(position, span->start - position), true);
+    fingerprints.feed(position, span->start, true);
     const std::string_view text = bytes.substr(span->start, span->end - span->start);
     position = span->end;
     const std::optional<CompactFlags> compact = texts.add(text);
     // A span that is not JSON stays part of the learned state.
-    fingerprints.feed(text, !compact);
+    fingerprints.feed(span->start, span->end, !compact);
     if (!compact) continue;
+    // Copies of the value right after it are the next spans (a walk over the same bytes closes at
+    // the same distance), all JSON with the same text: they are counted, not scanned, so a file
+    // made of one value repeated costs a comparison of its bytes.
+    const std::uint64_t copies = periodic_length(bytes, position, text.size()) / text.size();
+    if (copies != 0) {
+      texts.count_last_again(copies);
+      position += copies * text.size();
+      scan.position = position;
+    }
     if (!params && compact->has_boosting_options) params = parse_shallow(text);
     if (!metrics_object && compact->has_learn_best_error) metrics_object = parse_shallow(text);
   }
-  fingerprints.feed(bytes.substr(position), true);
+  fingerprints.feed(position, bytes.size(), true);
 
   RunFindings runs(bytes);
   for_each_printable_run(bytes, [&](std::size_t start, std::size_t end) { runs.add(start, end); });
@@ -522,9 +652,9 @@ Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string
   if (runs.train_finish_time()) summary.train_finish_time = std::string(*runs.train_finish_time());
   summary.feature_names = runs.feature_names();
 
-  summary.file_fingerprint = fingerprints.file;
+  summary.file_fingerprint = fingerprints.file();
   if (!texts.empty()) summary.metadata_fingerprint = texts.fingerprint();
-  summary.learned_state_fingerprint = fingerprints.learned;
+  summary.learned_state_fingerprint = fingerprints.learned();
   return summary;
 }
 

@@ -228,9 +228,9 @@ Json summary_json(const LightGbmSummary& s, bool with_names = true) {
 }  // namespace
 
 Result<LightGbmSummary> read_lightgbm(const std::string& path) {
-  auto bytes = read_whole_file(path);
+  const Result<FileBytes> bytes = FileBytes::read(path);
   if (!bytes) return fail(fmt::format("read {}: {}", path, bytes.error()));
-  return read_lightgbm_bytes(path, *bytes);
+  return read_lightgbm_bytes(path, bytes->view());
 }
 
 Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string_view bytes) {

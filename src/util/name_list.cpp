@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/memory.hpp"
+
 namespace orvik {
 
 NameList::Iterator::Iterator(const char* at, const char* end) : end_(end) {
@@ -17,6 +19,11 @@ NameList::Iterator::Iterator(const char* at, const char* end) : end_(end) {
 NameList::Iterator& NameList::Iterator::operator++() {
   *this = Iterator(name_.data() + name_.size() + 1, end_);
   return *this;
+}
+
+void NameList::reserve(std::size_t bytes) {
+  text_.reserve(bytes);
+  prefer_huge_pages(text_.data(), text_.capacity());
 }
 
 NameList::NameList(std::initializer_list<std::string_view> names) {

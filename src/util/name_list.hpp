@@ -56,7 +56,8 @@ class NameList {
     text_.push_back('\n');
     ++count_;
   }
-  void reserve(std::size_t bytes) { text_.reserve(bytes); }
+  // Room for names of `bytes` bytes in all, each with its line feed.
+  void reserve(std::size_t bytes);
   void clear() {
     text_.clear();
     count_ = 0;

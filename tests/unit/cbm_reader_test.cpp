@@ -598,6 +598,24 @@ TEST(CbmReader, RepeatedSpansAndNamesReadLikeTheirDefinition) {
   EXPECT_EQ(read_body(flood).metadata_fingerprint, fnv(joined));
 }
 
+TEST(CbmReader, BackToBackCopiesReadLikeTheirDefinition) {
+  // Copies of a value right after it, ending in a whole or a cut copy, inside a value or after
+  // names; spans that only look alike ("{ }" after "{}") are not copies.
+  for (const std::string_view unit :
+       {"{}", "{\"a\":{}}", "{}{ }", "{\"x\\\"}\"}", "{x}", "col_ab\x01{}"}) {
+    for (const std::size_t copies : {1, 2, 3, 700}) {
+      for (std::size_t cut = 0; cut <= unit.size(); cut += 2) {
+        std::string bytes = "CBM1{\"k\":";
+        for (std::size_t i = 0; i < copies; ++i)
+          bytes += unit;
+        bytes += unit.substr(0, cut);
+        expect_like_literal(bytes);
+        expect_like_literal(bytes + "}");
+      }
+    }
+  }
+}
+
 TEST(CbmReader, HostileFloodsStayFast) {
   // Quadratic behaviour would take hours on each of these.
   for (const std::string_view unit : {"{", "{\"", "{x}", "{}", "ab_cd_e\x01", "{\"a\":{"}) {

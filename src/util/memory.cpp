@@ -1,0 +1,24 @@
+#include "util/memory.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace orvik {
+
+void prefer_huge_pages(const void* data, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+  if (first >= last) return;
+  // Advice only: a refusal leaves the buffer as it was.
+  (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
+}  // namespace orvik
