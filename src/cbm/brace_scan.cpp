@@ -60,7 +60,27 @@ struct Lows {
   std::int64_t outside = 0;
   std::int64_t in_string = 0;
   std::int64_t escaped = 0;
+
+  bool operator==(const Lows&) const = default;
 };
+
+// The last dense block stepped over: its bytes, the values it was entered with, and what came
+// out. The pass is a function of the bytes and those values, so a block that repeats it and is
+// entered the same way (floods of one pattern) gives the same again.
+struct LastBlock {
+  const unsigned char* bytes = nullptr;
+  Lows in;
+  Lows out;
+  std::uint64_t hits = 0;  // bit j: the opening brace at byte j closes
+};
+
+// Sets the bits of `hits`, which belong to the 16 bytes from `base`. Blocks are counted back from
+// the end, so one may straddle two words of bits.
+inline void place_hits(std::vector<std::uint64_t>& bits, std::size_t base, std::uint64_t hits) {
+  const std::size_t shift = base % 64;
+  bits[base / 64] |= hits << shift;
+  if (shift > 48) bits[base / 64 + 1] |= hits >> (64 - shift);
+}
 
 // Steps back over the byte at `p`, setting its bit when it is an opening brace whose walk closes.
 // Outside a string an opening brace gives min(0, o + 1), which is o + 1 when o < 0 and 0 when
@@ -105,10 +125,8 @@ inline std::int64_t select(bool condition, std::int64_t if_true, std::int64_t if
   return if_false;
 }
 
-// step_back over the 16 bytes at `block` (starting at file offset `base`) without branches on
-// the bytes.
-inline void step_back_block(Lows& lows, const unsigned char* block, std::size_t base,
-                            std::vector<std::uint64_t>& bits) {
+// step_back over the 16 bytes at `block` without branches on the bytes; returns the hits.
+inline std::uint64_t step_back_block(Lows& lows, const unsigned char* block) {
   std::int64_t o = lows.outside;
   std::int64_t s = lows.in_string;
   std::int64_t e = lows.escaped;
@@ -129,11 +147,8 @@ inline void step_back_block(Lows& lows, const unsigned char* block, std::size_t 
     o = next_outside;
     s = next_in_string;
   }
-  // Blocks are counted back from the end, so one may straddle two words of bits.
-  const std::size_t shift = base % 64;
-  bits[base / 64] |= hits << shift;
-  if (shift > 48) bits[base / 64 + 1] |= hits >> (64 - shift);
   lows = Lows{o, s, e};
+  return hits;
 }
 
 bool same_block(const unsigned char* a, const unsigned char* b) {
@@ -143,11 +158,10 @@ bool same_block(const unsigned char* a, const unsigned char* b) {
 }
 
 // Branches on the bytes are cheap while they are predictable: when the block has few structural
-// bytes (only those are visited) or repeats the previous block (floods of one pattern). Anything
-// else takes the branch-free path.
+// bytes (only those are visited) or repeats the previous dense block (floods of one pattern),
+// which usually gives what it gave before. Anything else takes the branch-free path.
 inline void step_back_structured(Lows& lows, const unsigned char* data, std::size_t base,
-                                 unsigned mask, const unsigned char*& previous_block,
-                                 std::vector<std::uint64_t>& bits) {
+                                 unsigned mask, LastBlock& last, std::vector<std::uint64_t>& bits) {
   if (!more_than_four_bits(mask)) {
     std::size_t above = base + 16;  // the lowest position already stepped over
     while (mask != 0) {
@@ -161,21 +175,70 @@ inline void step_back_structured(Lows& lows, const unsigned char* data, std::siz
     if (base < above) lows.escaped = lows.in_string;
     return;
   }
-  const bool repeated = previous_block != nullptr && same_block(previous_block, data + base);
-  previous_block = data + base;
-  if (!repeated) {
-    step_back_block(lows, data + base, base, bits);
+  const bool repeated = last.bytes != nullptr && same_block(last.bytes, data + base);
+  if (repeated && last.in == lows) {
+    last.bytes = data + base;
+    lows = last.out;
+    place_hits(bits, base, last.hits);
     return;
   }
-  for (std::size_t j = 16; j-- > 0;)
-    step_back(lows, kClasses[data[base + j]], base + j, bits);
+  if (repeated) {
+    // Entered another way (a depth that keeps growing): the branches still predict well.
+    last.bytes = data + base;
+    for (std::size_t j = 16; j-- > 0;)
+      step_back(lows, kClasses[data[base + j]], base + j, bits);
+    return;
+  }
+  last.bytes = data + base;
+  last.in = lows;
+  last.hits = step_back_block(lows, data + base);
+  last.out = lows;
+  place_hits(bits, base, last.hits);
 }
 #else
 inline void step_back_structured(Lows& lows, const unsigned char* data, std::size_t base,
-                                 unsigned /*mask*/, const unsigned char*& /*previous_block*/,
+                                 unsigned /*mask*/, LastBlock& /*last*/,
                                  std::vector<std::uint64_t>& bits) {
   for (std::size_t j = 16; j-- > 0;)
     step_back(lows, kClasses[data[base + j]], base + j, bits);
+}
+#endif
+
+// Bits set in a 16-bit mask.
+inline unsigned count_bits16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
+}
+
+#if defined(__SSE2__)
+unsigned byte_mask(const unsigned char* block, char byte) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte))));
+}
+
+// Steps a walk at `depth` over a block of 16 bytes without a backslash at once, when no brace in
+// it can close the walk: which bytes are inside a string follows from the parity of the quotes
+// before them, and closing takes as many closing braces outside strings as the depth.
+bool skip_dense_block(const unsigned char* block, std::size_t& depth, bool& in_string) {
+  if (byte_mask(block, '\\') != 0) return false;
+  const unsigned quotes = byte_mask(block, '"');
+  unsigned inside = quotes;  // bit j: an odd number of quotes at 0..j
+  inside ^= inside << 1;
+  inside ^= inside << 2;
+  inside ^= inside << 4;
+  inside ^= inside << 8;
+  if (in_string) inside = ~inside;
+  const unsigned closes = count_bits16(byte_mask(block, '}') & ~inside);
+  if (closes >= depth) return false;
+  depth = depth + count_bits16(byte_mask(block, '{') & ~inside) - closes;
+  in_string ^= (count_bits16(quotes) & 1) != 0;
+  return true;
+}
+#else
+bool skip_dense_block(const unsigned char*, std::size_t&, bool&) {
+  return false;
 }
 #endif
 
@@ -197,7 +260,7 @@ std::vector<std::uint64_t> closing_brace_starts(std::string_view bytes) {
   Lows lows;
   // Bytes with no structural meaning keep the outside and in-string values and set escaped to
   // in_string, so a block of 16 of them is stepped over at once.
-  const unsigned char* previous_block = nullptr;
+  LastBlock last;
   std::size_t p = size;
   while (p >= 16) {
     p -= 16;
@@ -205,7 +268,7 @@ std::vector<std::uint64_t> closing_brace_starts(std::string_view bytes) {
     if (mask == 0) {
       lows.escaped = lows.in_string;
     } else {
-      step_back_structured(lows, data, p, mask, previous_block, bits);
+      step_back_structured(lows, data, p, mask, last, bits);
     }
   }
   while (p-- > 0)
@@ -245,6 +308,7 @@ std::optional<std::size_t> walk_to_closing_brace(std::string_view bytes, std::si
     unsigned mask = structure_mask(data + k);
     if (mask == 0) continue;
     if (more_than_four_bits(mask)) {
+      if (depth != 0 && skip_dense_block(data + k, depth, in_string)) continue;
       for (std::size_t j = static_cast<std::size_t>(std::countr_zero(mask)); j < 16; ++j) {
         if (step(data[k + j])) return k + j;
       }

@@ -15,7 +15,6 @@
 
 #include "cbm/brace_scan.hpp"
 #include "cbm/compact_json.hpp"
-#include "cbm/json_syntax.hpp"
 #include "util/file.hpp"
 #include "util/json.hpp"
 #include "util/memory.hpp"
@@ -396,8 +395,7 @@ class CompactTexts {
   CompactTexts& operator=(const CompactTexts&) = delete;
 
   // The compact rewrite of a brace span, kept and counted; nothing when the span is not UTF-8 or
-  // not JSON. The quick syntax check comes first: a hostile file can hold millions of spans that
-  // fail, and the JSON library's rejection (with its formatted message) is slow.
+  // not JSON.
   std::optional<CompactFlags> add(std::string_view span) {
     CachedSpan* slot = nullptr;
     if (span.size() <= kCachedSpanBytes) {
@@ -415,12 +413,13 @@ class CompactTexts {
     }
     std::optional<CompactFlags> flags;
     const std::size_t offset = arena_.size();
-    if (is_valid_utf8(span) && is_json_text(span)) {
-      // The compact text is seldom longer than the span: room for it once, not doubling as it
-      // grows (room never written costs no memory).
-      if (span.size() > kCachedSpanBytes) arena_.reserve(arena_.size() + span.size() + 1);
-      flags = append_compact_json(span, arena_);
+    // The compact text is seldom longer than the span: room for it at once rather than by
+    // doubling as it grows (room never written costs no memory).
+    if (span.size() > kCachedSpanBytes && arena_.capacity() - arena_.size() <= span.size()) {
+      arena_.reserve(arena_.size() + span.size() + 1);
+      prefer_huge_pages(arena_.data(), arena_.capacity());
     }
+    flags = append_compact_json(span, arena_);
     if (flags) {
       arena_.push_back('\n');
       items_.push_back(static_cast<std::uint64_t>(offset) << kCountBits);

@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "cbm/json_syntax.hpp"
 #include "util/json.hpp"
+#include "util/text.hpp"
 
 namespace orvik {
 namespace {
@@ -53,45 +55,15 @@ class MemberStarts {
   std::size_t top_ = 0;
 };
 
-int hex_digit(char c) {
-  return c <= '9' ? c - '0' : c - 'a' + 10;
-}
-
 // The key of the compact member text at `at` ("key":...), unescaped. The writer escapes only '"',
-// '\\' and control characters, so a key's text is short to undo.
+// '\\' and control characters, so a quote that ends the key is the first one not after a
+// backslash.
 std::string member_key(std::string_view text, std::size_t at) {
+  std::size_t end = at + 1;
+  while (text[end] != '"')
+    end += text[end] == '\\' ? 2 : 1;
   std::string key;
-  for (std::size_t i = at + 1; text[i] != '"'; ++i) {
-    if (text[i] != '\\') {
-      key.push_back(text[i]);
-      continue;
-    }
-    const char c = text[++i];
-    switch (c) {
-      case 'b':
-        key.push_back('\b');
-        break;
-      case 'f':
-        key.push_back('\f');
-        break;
-      case 'n':
-        key.push_back('\n');
-        break;
-      case 'r':
-        key.push_back('\r');
-        break;
-      case 't':
-        key.push_back('\t');
-        break;
-      case 'u':  // \u00XX: a control character, in lower-case hexadecimal digits
-        key.push_back(static_cast<char>(hex_digit(text[i + 3]) * 16 + hex_digit(text[i + 4])));
-        i += 4;
-        break;
-      default:  // '"' or '\\'
-        key.push_back(c);
-        break;
-    }
-  }
+  unescape_json_string(text.substr(at + 1, end - at - 1), key);
   return key;
 }
 
@@ -100,43 +72,37 @@ std::string member_key(std::string_view text, std::size_t at) {
 // a record lists its members in the final order, so that nothing written is ever moved (moving
 // each unsorted object's text at its end would copy deeply nested text once per level). The
 // final text is produced by one pass that follows the records.
-class CompactWriter : public nlohmann::json_sax<JsonValue> {
+class CompactWriter final : public JsonEvents {
  public:
   explicit CompactWriter(std::string& out) : out_(out), base_(out.size()) {}
 
-  bool null() override { return scalar("null"); }
-  bool boolean(bool value) override { return scalar(value ? "true" : "false"); }
-  // The parser has checked that strings are UTF-8.
-  bool number_integer(number_integer_t value) override {
+  void null() override { scalar("null"); }
+  void boolean(bool value) override { scalar(value ? "true" : "false"); }
+  void number(std::int64_t value) override {
     begin_value();
-    append_json_number(out_, static_cast<std::int64_t>(value));
-    return true;
+    append_json_number(out_, value);
   }
-  bool number_unsigned(number_unsigned_t value) override {
+  void number(std::uint64_t value) override {
     begin_value();
-    append_json_number(out_, static_cast<std::uint64_t>(value));
-    return true;
+    append_json_number(out_, value);
   }
-  bool number_float(number_float_t value, const string_t&) override {
+  void number(double value) override {
     begin_value();
-    append_json_number(out_, static_cast<double>(value));
-    return true;
+    append_json_number(out_, value);
   }
-  bool string(string_t& value) override {
+  // The text has been checked to be UTF-8.
+  void string(std::string_view value) override {
     begin_value();
     append_json_string(out_, value);
-    return true;
   }
-  bool binary(binary_t&) override { return false; }
 
-  bool start_object(std::size_t) override {
+  void start_object() override {
     begin_value();
     levels_.push_back(kObject);
     out_.push_back('{');
-    return true;
   }
 
-  bool key(string_t& key) override {
+  void key(std::string_view key) override {
     const std::size_t depth = levels_.size();
     if (depth == 1) {
       if (key == "boosting_options") flags_.has_boosting_options = true;
@@ -158,10 +124,9 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
     starts_.push(out_.size(), first);
     append_json_string(out_, key);
     out_.push_back(':');
-    return true;
   }
 
-  bool end_object() override {
+  void end_object() override {
     const std::uint8_t level = levels_.back();
     levels_.pop_back();
     std::vector<std::size_t> starts;
@@ -178,24 +143,17 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
     }
     out_.push_back('}');
     if ((level & kUnsorted) != 0) records_.back().end = out_.size();
-    return true;
   }
 
-  bool start_array(std::size_t) override {
+  void start_array() override {
     begin_value();
     levels_.push_back(kArray);
     out_.push_back('[');
-    return true;
   }
 
-  bool end_array() override {
+  void end_array() override {
     levels_.pop_back();
     out_.push_back(']');
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
   }
 
   // Puts every recorded object's members in their final order.
@@ -215,10 +173,9 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
     std::size_t range_count;
   };
 
-  bool scalar(std::string_view text) {
+  void scalar(std::string_view text) {
     begin_value();
     out_ += text;
-    return true;
   }
 
   void begin_value() {
@@ -312,12 +269,10 @@ class CompactWriter : public nlohmann::json_sax<JsonValue> {
 }  // namespace
 
 std::optional<CompactFlags> append_compact_json(std::string_view text, std::string& out) {
+  if (!is_valid_utf8(text)) return std::nullopt;
   const std::size_t size = out.size();
-  try {
-    CompactWriter writer(out);
-    if (JsonValue::sax_parse(text.begin(), text.end(), &writer)) return writer.finish();
-  } catch (const std::exception&) {
-  }
+  CompactWriter writer(out);
+  if (read_json_events(text, writer)) return writer.finish();
   out.resize(size);
   return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "cbm/json_syntax.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -22,13 +23,131 @@ int hex_value(char c) {
   return -1;
 }
 
+// UTF-8 of a code point below 0x110000.
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+std::uint32_t hex4(std::string_view digits) {
+  std::uint32_t unit = 0;
+  for (const char c : digits.substr(0, 4))
+    unit = unit * 16 + static_cast<std::uint32_t>(hex_value(c));
+  return unit;
+}
+
+}  // namespace
+
+void unescape_json_string(std::string_view raw, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\\') {
+      out.push_back(raw[i]);
+      continue;
+    }
+    const char c = raw[++i];
+    switch (c) {
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'u': {
+        std::uint32_t unit = hex4(raw.substr(i + 1));
+        i += 4;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {  // a high surrogate: "\\u" and the low one follow
+          unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4(raw.substr(i + 3)) - 0xDC00);
+          i += 6;
+        }
+        append_utf8(out, unit);
+        break;
+      }
+      default:  // '"', '\\' or '/'
+        out.push_back(c);
+        break;
+    }
+  }
+}
+
+namespace {
+
+// A number token that has been checked, as the JSON library keeps it.
+void report_number(std::string_view token, JsonEvents& events) {
+  const char* first = token.data();
+  const char* last = token.data() + token.size();
+  if (token.find_first_of(".eE") == std::string_view::npos) {
+    if (token.front() == '-') {
+      std::int64_t value = 0;
+      if (std::from_chars(first, last, value).ec == std::errc()) return events.number(value);
+    } else {
+      std::uint64_t value = 0;
+      if (std::from_chars(first, last, value).ec == std::errc()) return events.number(value);
+    }
+  }
+  // Correctly rounded, like strtod; a value too small for a double goes to strtod for its
+  // nearest value (zero or a subnormal).
+  double value = 0;
+  if (std::from_chars(first, last, value).ec != std::errc())
+    value = std::strtod(std::string(token).c_str(), nullptr);
+  events.number(value);
+}
+
+// Which containers are open, a bit each (object or array): values can nest millions deep.
+class OpenContainers {
+ public:
+  bool empty() const { return depth_ == 0; }
+  bool top_is_object() const { return (words_[(depth_ - 1) / 64] >> ((depth_ - 1) % 64)) & 1; }
+
+  void push(bool object) {
+    if (depth_ % 64 == 0) words_.push_back(0);
+    if (object) words_.back() |= std::uint64_t{1} << (depth_ % 64);
+    ++depth_;
+  }
+
+  void pop() {
+    --depth_;
+    if (depth_ % 64 == 0) {
+      words_.pop_back();
+    } else {
+      words_.back() &= ~(std::uint64_t{1} << (depth_ % 64));
+    }
+  }
+
+ private:
+  std::vector<std::uint64_t> words_;
+  std::size_t depth_ = 0;
+};
+
 class Checker {
  public:
-  explicit Checker(std::string_view text) : text_(text) {}
+  Checker(std::string_view text, JsonEvents* events) : text_(text), events_(events) {}
 
   bool run() {
     skip_space();
-    // Containers are handled iteratively: `stack_` holds '{' or '[' per open level, and opening
+    // Containers are handled iteratively: `open_` knows which are open, and opening
     // a non-empty container leaves its first value still to read.
     bool value_due = true;
     while (true) {
@@ -36,13 +155,14 @@ class Checker {
         if (!value(value_due)) return false;
         continue;
       }
-      if (stack_.empty()) break;
+      if (open_.empty()) break;
       skip_space();
       if (at_end()) return false;
       const char c = text_[pos_++];
-      const bool in_object = stack_.back() == '{';
+      const bool in_object = open_.top_is_object();
       if (c == (in_object ? '}' : ']')) {
-        stack_.pop_back();
+        open_.pop();
+        if (events_ != nullptr) in_object ? events_->end_object() : events_->end_array();
         continue;
       }
       if (c != ',') return false;
@@ -70,7 +190,9 @@ class Checker {
   bool member_key() {
     if (at_end() || text_[pos_] != '"') return false;
     ++pos_;
+    const std::size_t start = pos_;
     if (!string_rest()) return false;
+    if (events_ != nullptr) events_->key(string_value(start));
     skip_space();
     if (at_end() || text_[pos_] != ':') return false;
     ++pos_;
@@ -86,33 +208,46 @@ class Checker {
     switch (text_[pos_]) {
       case '{':
         ++pos_;
+        if (events_ != nullptr) events_->start_object();
         skip_space();
         if (!at_end() && text_[pos_] == '}') {
           ++pos_;
+          if (events_ != nullptr) events_->end_object();
           return true;
         }
-        stack_.push_back('{');
+        open_.push(true);
         value_due = true;
         return member_key();
       case '[':
         ++pos_;
+        if (events_ != nullptr) events_->start_array();
         skip_space();
         if (!at_end() && text_[pos_] == ']') {
           ++pos_;
+          if (events_ != nullptr) events_->end_array();
           return true;
         }
-        stack_.push_back('[');
+        open_.push(false);
         value_due = true;
         return true;
-      case '"':
-        ++pos_;
-        return string_rest();
+      case '"': {
+        const std::size_t start = ++pos_;
+        if (!string_rest()) return false;
+        if (events_ != nullptr) events_->string(string_value(start));
+        return true;
+      }
       case 't':
-        return literal("true");
+        if (!literal("true")) return false;
+        if (events_ != nullptr) events_->boolean(true);
+        return true;
       case 'f':
-        return literal("false");
+        if (!literal("false")) return false;
+        if (events_ != nullptr) events_->boolean(false);
+        return true;
       case 'n':
-        return literal("null");
+        if (!literal("null")) return false;
+        if (events_ != nullptr) events_->null();
+        return true;
       default:
         return number();
     }
@@ -196,6 +331,12 @@ class Checker {
       skip_digits();
     }
     const std::string_view token = text_.substr(start, pos_ - start);
+    if (!fits_a_double(token)) return false;
+    if (events_ != nullptr) report_number(token, *events_);
+    return true;
+  }
+
+  static bool fits_a_double(std::string_view token) {
     const std::optional<std::int64_t> magnitude = json_number_magnitude(token);
     if (!magnitude) return true;  // zero
     // The largest double is about 1.8e308: below 10^308 always fits, 10^309 and up never does.
@@ -204,20 +345,34 @@ class Checker {
     return std::isfinite(std::strtod(std::string(token).c_str(), nullptr));
   }
 
+  // The value of the string whose text runs from `start` to the closing quote just read.
+  std::string_view string_value(std::size_t start) {
+    const std::string_view raw = text_.substr(start, pos_ - 1 - start);
+    if (raw.find('\\') == std::string_view::npos) return raw;
+    unescape_json_string(raw, unescaped_);
+    return unescaped_;
+  }
+
   void skip_digits() {
     while (!at_end() && is_digit(text_[pos_]))
       ++pos_;
   }
 
   std::string_view text_;
+  JsonEvents* events_;  // nothing: only the answer is wanted
   std::size_t pos_ = 0;
-  std::vector<char> stack_;
+  OpenContainers open_;
+  std::string unescaped_;
 };
 
 }  // namespace
 
 bool is_json_text(std::string_view text) {
-  return Checker(text).run();
+  return Checker(text, nullptr).run();
+}
+
+bool read_json_events(std::string_view text, JsonEvents& events) {
+  return Checker(text, &events).run();
 }
 
 }  // namespace orvik
