@@ -158,9 +158,10 @@ std::uint64_t quick_hash(std::string_view text) {
 
 // What the printable runs contribute: feature-name candidates and the run stored just before the
 // first "train_finish_time" key. A file can hold millions of candidates, so each is kept in one
-// 64-bit word: its offset in the low bits and a few bytes of the name in the high bits, for
-// sorting. A name needs no length: it ends at the first byte that cannot be part of one (the run
-// it is ends at a byte that is not printable, or at the end of the file).
+// 64-bit word: its offset in the low bits and its first few bytes in the high bits, for sorting;
+// the eight bytes after those wait in a second word until the names are sorted. A name needs no
+// length: it ends at the first byte that cannot be part of one (the run it is ends at a byte that
+// is not printable, or at the end of the file).
 class RunFindings {
  public:
   explicit RunFindings(std::string_view bytes)
@@ -171,8 +172,10 @@ class RunFindings {
     recent_.fill(Recent{});
     // A candidate takes 6 bytes and ends at a byte that is not printable: this many at most.
     // Reserved pages that are never written cost no memory.
-    candidates_.reserve(bytes.size() / 7 + 1);
-    prefer_huge_pages(candidates_.data(), candidates_.capacity() * sizeof(std::uint64_t));
+    for (std::vector<std::uint64_t>* words : {&candidates_, &next_keys_}) {
+      words->reserve(bytes.size() / 7 + 1);
+      prefer_huge_pages(words->data(), words->capacity() * sizeof(std::uint64_t));
+    }
   }
 
   void add(std::size_t start, std::size_t end) {
@@ -193,8 +196,9 @@ class RunFindings {
     Recent& slot = recent_[hash >> (64 - kRecentBits)];
     if (slot.hash == hash && slot.name == run) return;
     slot = Recent{hash, run};
-    // The first sort key is taken now, while the bytes are at hand.
+    // The first sort keys are taken now, while the bytes are at hand.
     candidates_.push_back(word(start, 0));
+    next_keys_.push_back(name_bytes(start, static_cast<std::size_t>(key_bytes_), 8));
     name_bytes_ += run.size() + 1;
   }
 
@@ -205,6 +209,7 @@ class RunFindings {
     const auto less = [this](std::uint64_t a, std::uint64_t b) { return name(a) < name(b); };
     // Names written in order (the usual case) need no sorting.
     if (!std::is_sorted(candidates_.begin(), candidates_.end(), less)) sort_candidates();
+    std::vector<std::uint64_t>().swap(next_keys_);
     NameList names;
     names.reserve(name_bytes_);  // enough; room never written costs no memory
     std::string_view last;       // equal names are adjacent: each is listed once
@@ -241,103 +246,143 @@ class RunFindings {
     return bytes_.substr(start, end - start);
   }
 
-  // The word of the name at `start`: its offset, and above it the key: as many of its bytes from
-  // `depth` on as fit, zeros past its end. Bytes before `depth` must be part of the name.
-  std::uint64_t word(std::size_t start, std::size_t depth) const {
-    std::uint64_t key = 0;
+  // `count` bytes of the name at `start` from `depth` on, zeros past its end, as one big-endian
+  // number. Bytes before `depth` must be part of the name.
+  std::uint64_t name_bytes(std::size_t start, std::size_t depth, int count) const {
+    std::uint64_t bytes = 0;
     bool in_name = true;
-    for (int k = 0; k < key_bytes_; ++k) {
+    for (int k = 0; k < count; ++k) {
       const std::size_t at = start + depth + static_cast<std::size_t>(k);
       unsigned char c = in_name && at < bytes_.size() ? static_cast<unsigned char>(bytes_[at]) : 0;
       if (kNameBytes[c] == 0) {
         in_name = false;
         c = 0;
       }
-      key = (key << 8) | c;
+      bytes = (bytes << 8) | c;
     }
-    return (key << key_shift_) | start;
+    return bytes;
   }
 
-  // Sorts by name. The words of a group (at first all of them, keyed when they were added) are
-  // sorted as numbers; words with equal keys form the groups of the next step, which takes their
-  // next bytes as the key, until the names end. So the bytes of a name, which lie all over the
-  // file, are read a few at a time, ahead of their use, and the sorting runs on the words alone.
-  // Offsets take at most 49 bits, as files do, which leaves room for one byte of key at least.
+  // The word of the name at `start`: its offset, and above it as many of its bytes from `depth`
+  // on as fit.
+  std::uint64_t word(std::size_t start, std::size_t depth) const {
+    return (name_bytes(start, depth, key_bytes_) << key_shift_) | start;
+  }
+
+  // Sorts by name. The candidates of a group (at first all of them, keyed when they were added)
+  // are sorted by their key bytes: those in the word, then the next eight; candidates with equal
+  // keys form the groups of the next step, which takes the bytes after those as keys, until the
+  // names end. So the bytes of a name, which lie all over the file, are read a dozen or so at a
+  // time, ahead of their use, and the sorting runs on the keys alone. Offsets take at most 49
+  // bits, as files do, which leaves room for one byte of key at least.
   void sort_candidates() {
     struct Group {
       std::size_t begin, end, depth;
     };
+    const std::size_t step = static_cast<std::size_t>(key_bytes_) + 8;
     std::vector<Group> groups{{0, candidates_.size(), 0}};
     while (!groups.empty()) {
       const Group group = groups.back();
       groups.pop_back();
-      std::uint64_t* const first = candidates_.data() + group.begin;
+      std::uint64_t* const words = candidates_.data() + group.begin;
+      std::uint64_t* const next = next_keys_.data() + group.begin;
       const std::size_t count = group.end - group.begin;
       if (group.depth != 0) {
         for (std::size_t i = 0; i < count; ++i) {
           if (i + kAhead < count)
-            __builtin_prefetch(bytes_.data() + offset(first[i + kAhead]) + group.depth);
-          first[i] = word(offset(first[i]), group.depth);
+            __builtin_prefetch(bytes_.data() + offset(words[i + kAhead]) + group.depth);
+          const std::size_t start = offset(words[i]);
+          words[i] = word(start, group.depth);
+          next[i] = name_bytes(start, group.depth + static_cast<std::size_t>(key_bytes_), 8);
         }
       }
-      sort_by_high_bytes(first, count, key_bytes_);
-      // Names hold no 0 byte: a key ending in one ends its name, and equal keys mean equal names.
+      sort_by_keys(words, next, count);
+      // Names hold no 0 byte: keys ending in one end their names, and equal keys mean equal names.
       for (std::size_t i = 0; i < count;) {
-        const std::uint64_t key = first[i] >> key_shift_;
         std::size_t j = i + 1;
-        while (j < count && first[j] >> key_shift_ == key)
+        while (j < count && same_key(words, next, i, j))
           ++j;
-        if (j - i > 1 && (key & 0xFF) != 0) {
-          groups.push_back({group.begin + i, group.begin + j,
-                            group.depth + static_cast<std::size_t>(key_bytes_)});
-        }
+        if (j - i > 1 && (next[i] & 0xFF) != 0)
+          groups.push_back({group.begin + i, group.begin + j, group.depth + step});
         i = j;
       }
     }
   }
-  // Sorts the words by their top `key_bytes` bytes (the rest in any order), a byte at a time:
-  // each word is swapped straight into its bucket (American flag sort); small ranges are sorted
-  // by comparison.
-  static void sort_by_high_bytes(std::uint64_t* words, std::size_t count, int key_bytes) {
+
+  bool same_key(const std::uint64_t* words, const std::uint64_t* next, std::size_t i,
+                std::size_t j) const {
+    return words[i] >> key_shift_ == words[j] >> key_shift_ && next[i] == next[j];
+  }
+
+  // Sorts the candidates by their key bytes (the rest in any order), a byte at a time: each is
+  // swapped straight into its bucket (American flag sort); small ranges are sorted by insertion.
+  void sort_by_keys(std::uint64_t* words, std::uint64_t* next, std::size_t count) const {
     struct Range {
-      std::uint64_t* first;
-      std::size_t count;
+      std::size_t first, count;
       int byte;
     };
-    std::vector<Range> ranges{{words, count, 0}};
+    const int key_length = key_bytes_ + 8;
+    const auto digit = [&](std::size_t i, int byte) {
+      return static_cast<unsigned>((byte < key_bytes_ ? words[i] >> (56 - 8 * byte)
+                                                      : next[i] >> (56 - 8 * (byte - key_bytes_))) &
+                                   0xFF);
+    };
+    const auto swap = [&](std::size_t a, std::size_t b) {
+      std::swap(words[a], words[b]);
+      std::swap(next[a], next[b]);
+    };
+    std::vector<Range> ranges{{0, count, 0}};
     while (!ranges.empty()) {
       const Range range = ranges.back();
       ranges.pop_back();
-      if (range.count < 64) {
-        std::sort(range.first, range.first + range.count);
+      if (range.count < 32) {
+        const auto less = [&](std::size_t a, std::size_t b) {
+          return words[a] >> key_shift_ != words[b] >> key_shift_
+                     ? words[a] >> key_shift_ < words[b] >> key_shift_
+                     : next[a] < next[b];
+        };
+        for (std::size_t i = range.first + 1; i < range.first + range.count; ++i) {
+          for (std::size_t j = i; j > range.first && less(j, j - 1); --j)
+            swap(j, j - 1);
+        }
         continue;
       }
-      const int shift = 56 - 8 * range.byte;
-      const auto digit = [shift](std::uint64_t word) {
-        return static_cast<unsigned>((word >> shift) & 0xFF);
-      };
       std::array<std::size_t, 257> bucket_start{};
-      for (std::size_t i = 0; i < range.count; ++i)
-        ++bucket_start[digit(range.first[i]) + 1];
-      const bool more = range.byte + 1 < key_bytes;
-      if (bucket_start[digit(range.first[0]) + 1] == range.count) {
+      for (std::size_t i = range.first; i < range.first + range.count; ++i)
+        ++bucket_start[digit(i, range.byte) + 1];
+      const bool more = range.byte + 1 < key_length;
+      if (bucket_start[digit(range.first, range.byte) + 1] == range.count) {
         // One shared byte: nothing moves.
         if (more) ranges.push_back({range.first, range.count, range.byte + 1});
         continue;
       }
       for (std::size_t b = 1; b < 257; ++b)
         bucket_start[b] += bucket_start[b - 1];
-      std::array<std::size_t, 256> next;
-      std::copy(bucket_start.begin(), bucket_start.end() - 1, next.begin());
+      std::array<std::size_t, 256> fill;
+      for (std::size_t b = 0; b < 256; ++b)
+        fill[b] = range.first + bucket_start[b];
+      // Each candidate is carried to its bucket, displacing the one there, until one of this
+      // bucket comes back.
+      const bool in_word = range.byte < key_bytes_;
+      const int shift = 56 - 8 * (in_word ? range.byte : range.byte - key_bytes_);
+      const auto digit_of = [&](std::uint64_t word, std::uint64_t next_key) {
+        return static_cast<unsigned>(((in_word ? word : next_key) >> shift) & 0xFF);
+      };
       for (std::size_t b = 0; b < 256; ++b) {
-        while (next[b] < bucket_start[b + 1]) {
-          std::uint64_t word = range.first[next[b]];
-          unsigned d = digit(word);
+        const std::size_t bucket_end = range.first + bucket_start[b + 1];
+        while (fill[b] < bucket_end) {
+          std::uint64_t word = words[fill[b]];
+          std::uint64_t next_key = next[fill[b]];
+          unsigned d = digit_of(word, next_key);
           while (d != b) {
-            std::swap(word, range.first[next[d]++]);
-            d = digit(word);
+            const std::size_t to = fill[d]++;
+            std::swap(word, words[to]);
+            std::swap(next_key, next[to]);
+            d = digit_of(word, next_key);
           }
-          range.first[next[b]++] = word;
+          words[fill[b]] = word;
+          next[fill[b]] = next_key;
+          ++fill[b];
         }
       }
       if (!more) continue;
@@ -353,6 +398,7 @@ class RunFindings {
   int key_bytes_;
   int key_shift_;
   std::vector<std::uint64_t> candidates_;  // key << key_shift_ | offset
+  std::vector<std::uint64_t> next_keys_;   // the next eight bytes of each name, while sorting
   std::size_t name_bytes_ = 0;             // of the candidates, each with a line feed
   std::array<Recent, std::size_t{1} << kRecentBits> recent_;
   std::optional<std::string_view> previous_run_;

@@ -138,6 +138,34 @@ TEST(CbmBraceScan, EveryAlignmentOfBlocksAndWords) {
   }
 }
 
+TEST(CbmBraceScan, RepeatedBlocksAndDeepNesting) {
+  // Patterns whose period divides the block size repeat whole blocks, entered the same way or
+  // (while the depth grows) not; one changed byte breaks the repetition. Deep nesting with and
+  // without strings and escapes.
+  std::mt19937_64 rng(11);
+  for (int round = 0; round < 600; ++round) {
+    const std::size_t period = std::size_t{1} << std::uniform_int_distribution<int>(0, 5)(rng);
+    const std::string pattern = random_text(rng, "{}\"\\a", period);
+    std::string text;
+    const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 700)(rng);
+    while (text.size() < length)
+      text += pattern;
+    if (!text.empty() && round % 2 == 0)
+      text[std::uniform_int_distribution<std::size_t>(0, text.size() - 1)(rng)] = '{';
+    expect_same_as_literal(text);
+  }
+  for (const std::string_view level : {"{", "{\"\":", "{\"}\":", "{\"\\\"\":", "{\"a\\\\\":"}) {
+    for (const std::size_t depth : {1, 15, 16, 17, 40, 300}) {
+      std::string text;
+      for (std::size_t i = 0; i < depth; ++i)
+        text += level;
+      text += "0";
+      expect_same_as_literal(text + std::string(depth, '}'));
+      expect_same_as_literal(text + std::string(depth - 1, '}'));
+    }
+  }
+}
+
 TEST(CbmBraceScan, RandomBytes) {
   std::mt19937_64 rng(99);
   std::string all_bytes;

@@ -28,12 +28,7 @@ void expect_like_value_tree(std::string_view text) {
 
 TEST(CbmCompactJson, Examples) {
   for (const char* text :
-       {"{}",
-        "[]",
-        "1",
-        "\"s\"",
-        "{\"b\":1,\"a\":2}",
-        "{\"a\":1,\"a\":2}",
+       {"{}", "[]", "1", "\"s\"", "{\"b\":1,\"a\":2}", "{\"a\":1,\"a\":2}",
         "{\"a\":{\"a\":1},\"a\":3}",
         "{\"b\":{\"d\":1,\"c\":[{\"z\":0,\"y\":1}]},\"a\":[1,2,{\"q\":{},\"p\":[]}]}",
         "{\"a\":1e-7,\"b\":1.5e17,\"c\":-0,\"d\":100.0,\"e\":1E16,\"f\":0.00001,\"g\":-0.0}",
@@ -42,14 +37,16 @@ TEST(CbmCompactJson, Examples) {
         "{\"metrics\":{\"learn_best_error\":1},\"metrics\":2}",
         "{\"metrics\":2,\"metrics\":{\"x\":{\"learn_best_error\":1},\"learn_best_error\":[]}}",
         "{\"metrics\":[{\"learn_best_error\":1}]}",
-        "{\"x\":{\"metrics\":{\"learn_best_error\":1}}}",
-        "{\"x\":{\"boosting_options\":1}}",
-        "{\"boosting_options\":null,\"boosting_options\":{}}",
-        "[{\"boosting_options\":1}]",
-        "{\"a\":1,}",
-        "{\"a\" 1}",
-        "",
-        "{\"a\":1e999}"}) {
+        "{\"x\":{\"metrics\":{\"learn_best_error\":1}}}", "{\"x\":{\"boosting_options\":1}}",
+        "{\"boosting_options\":null,\"boosting_options\":{}}", "[{\"boosting_options\":1}]",
+        "{\"a\":1,}", "{\"a\" 1}", "", "{\"a\":1e999}",
+        // Integers at the edges of the 64-bit types, and doubles at the edges of their range.
+        "[18446744073709551615,18446744073709551616,-9223372036854775808,-9223372036854775809]",
+        "[1e-400,-1e-400,4.9e-324,2.2250738585072011e-308,1.7976931348623157e308,-0e5,1E+2]",
+        "[0.1e1,123456789012345678901234567890,-0.000001,1e16,9007199254740993]",
+        // Escapes of every kind, in keys too; a lone or reversed surrogate is no JSON.
+        "{\"\\u0000\\b\\f\\n\\r\\t\\u001f\\u007f\\u00ff\\u20ac\\ud800\\udc00\":\"\\/\"}",
+        "[\"\\ud83d\"]", "[\"\\ude00\\ud83d\"]", " \t\r\n{ \"b\" : [ 1 , 2 ] , \"a\" : { } } \n"}) {
     expect_like_value_tree(text);
   }
 }
