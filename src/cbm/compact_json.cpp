@@ -8,6 +8,7 @@
 
 #include "cbm/json_syntax.hpp"
 #include "util/json.hpp"
+#include "util/memory.hpp"
 #include "util/text.hpp"
 
 namespace orvik {
@@ -22,6 +23,12 @@ class MemberStarts {
  public:
   bool empty() const { return bytes_.empty(); }
   std::size_t top() const { return top_; }
+
+  // Room for `bytes` bytes of entries up front (see CompactWriter::expect_text_size).
+  void reserve(std::size_t bytes) {
+    bytes_.reserve(bytes);
+    prefer_huge_pages(bytes_.data(), bytes_.capacity());
+  }
 
   void push(std::size_t start, bool first) {
     std::uint64_t value = (static_cast<std::uint64_t>(start - top_) << 1) | (first ? 1 : 0);
@@ -75,6 +82,15 @@ std::string member_key(std::string_view text, std::size_t at) {
 class CompactWriter final : public JsonEvents {
  public:
   explicit CompactWriter(std::string& out) : out_(out), base_(out.size()) {}
+
+  // Room up front for the open levels of a large text, rather than copies as they double: a text
+  // of n bytes opens at most n / 2 levels, each with a byte of level and usually one of member
+  // start. Room never written costs no memory.
+  void expect_text_size(std::size_t size) {
+    levels_.reserve(size / 2 + 1);
+    prefer_huge_pages(levels_.data(), levels_.capacity());
+    starts_.reserve(size / 2 + 1);
+  }
 
   void null() override { scalar("null"); }
   void boolean(bool value) override { scalar(value ? "true" : "false"); }
@@ -272,6 +288,7 @@ std::optional<CompactFlags> append_compact_json(std::string_view text, std::stri
   if (!is_valid_utf8(text)) return std::nullopt;
   const std::size_t size = out.size();
   CompactWriter writer(out);
+  if (text.size() > (std::size_t{1} << 20)) writer.expect_text_size(text.size());
   if (read_json_events(text, writer)) return writer.finish();
   out.resize(size);
   return std::nullopt;
