@@ -25,6 +25,9 @@ struct Utf8Scan {
 };
 Utf8Scan scan_utf8(std::string_view bytes);
 
+// Appends the UTF-8 encoding of a code point (below 0x110000).
+void append_utf8(std::string& out, char32_t code_point);
+
 // Decodes bytes as UTF-8, replacing each maximal subpart of an ill-formed sequence with U+FFFD.
 // Returns the input unchanged (one copy) when it is already valid.
 std::string decode_utf8_lossy(std::string_view bytes);
