@@ -158,10 +158,9 @@ std::uint64_t quick_hash(std::string_view text) {
 
 // What the printable runs contribute: feature-name candidates and the run stored just before the
 // first "train_finish_time" key. A file can hold millions of candidates, so each is kept in one
-// 64-bit word: its offset in the low bits and its first few bytes in the high bits, for sorting;
-// the eight bytes after those wait in a second word until the names are sorted. A name needs no
-// length: it ends at the first byte that cannot be part of one (the run it is ends at a byte that
-// is not printable, or at the end of the file).
+// 64-bit word (its offset in the low bits and its first few bytes in the high bits, for sorting)
+// and a byte of length (names are at most 80 bytes long); the eight bytes after the word's wait
+// in a second word until the names are sorted.
 class RunFindings {
  public:
   explicit RunFindings(std::string_view bytes)
@@ -172,10 +171,12 @@ class RunFindings {
     recent_.fill(Recent{});
     // A candidate takes 6 bytes and ends at a byte that is not printable: this many at most.
     // Reserved pages that are never written cost no memory.
+    const std::size_t most = bytes.size() / 7 + 1;
     for (std::vector<std::uint64_t>* words : {&candidates_, &next_keys_}) {
-      words->reserve(bytes.size() / 7 + 1);
+      words->reserve(most);
       prefer_huge_pages(words->data(), words->capacity() * sizeof(std::uint64_t));
     }
+    lengths_.reserve(most);
   }
 
   void add(std::size_t start, std::size_t end) {
@@ -197,8 +198,9 @@ class RunFindings {
     if (slot.hash == hash && slot.name == run) return;
     slot = Recent{hash, run};
     // The first sort keys are taken now, while the bytes are at hand.
-    candidates_.push_back(word(start, 0));
-    next_keys_.push_back(name_bytes(start, static_cast<std::size_t>(key_bytes_), 8));
+    candidates_.push_back(word(start, run.size(), 0));
+    next_keys_.push_back(name_bytes(start, run.size(), static_cast<std::size_t>(key_bytes_), 8));
+    lengths_.push_back(static_cast<std::uint8_t>(run.size()));
     name_bytes_ += run.size() + 1;
   }
 
@@ -206,20 +208,30 @@ class RunFindings {
 
   // The candidates in ascending byte order, each once.
   NameList feature_names() {
-    const auto less = [this](std::uint64_t a, std::uint64_t b) { return name(a) < name(b); };
-    // Names written in order (the usual case) need no sorting.
-    if (!std::is_sorted(candidates_.begin(), candidates_.end(), less)) sort_candidates();
+    // Names written in order (the usual case) need no sorting. Equal names end up adjacent, and
+    // all but the first of them get length 0.
+    bool sorted = true;
+    for (std::size_t i = 1; i < candidates_.size() && sorted; ++i)
+      sorted = !(name(i) < name(i - 1));
+    if (sorted) {
+      std::string_view last;
+      for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        if (name(i) == last) {
+          lengths_[i] = 0;
+        } else {
+          last = name(i);
+        }
+      }
+    } else {
+      sort_candidates();
+    }
     std::vector<std::uint64_t>().swap(next_keys_);
     NameList names;
     names.reserve(name_bytes_);  // enough; room never written costs no memory
-    std::string_view last;       // equal names are adjacent: each is listed once
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
       if (i + kAhead < candidates_.size())
         __builtin_prefetch(bytes_.data() + offset(candidates_[i + kAhead]));
-      const std::string_view next = name(candidates_[i]);
-      if (next == last) continue;
-      names.push_back(next);
-      last = next;
+      if (lengths_[i] != 0) names.push_back(bytes_.substr(offset(candidates_[i]), lengths_[i]));
     }
     return names;
   }
@@ -238,35 +250,27 @@ class RunFindings {
     return static_cast<std::size_t>(candidate & ((std::uint64_t{1} << offset_bits_) - 1));
   }
 
-  std::string_view name(std::uint64_t candidate) const {
-    const std::size_t start = offset(candidate);
-    std::size_t end = start;
-    while (end < bytes_.size() && kNameBytes[static_cast<unsigned char>(bytes_[end])] != 0)
-      ++end;
-    return bytes_.substr(start, end - start);
+  // The name of candidate `i`.
+  std::string_view name(std::size_t i) const {
+    return bytes_.substr(offset(candidates_[i]), lengths_[i]);
   }
 
-  // `count` bytes of the name at `start` from `depth` on, zeros past its end, as one big-endian
-  // number. Bytes before `depth` must be part of the name.
-  std::uint64_t name_bytes(std::size_t start, std::size_t depth, int count) const {
+  // `count` bytes of the name of `length` bytes at `start` from `depth` on, zeros past its end,
+  // as one big-endian number.
+  std::uint64_t name_bytes(std::size_t start, std::size_t length, std::size_t depth,
+                           int count) const {
     std::uint64_t bytes = 0;
-    bool in_name = true;
     for (int k = 0; k < count; ++k) {
-      const std::size_t at = start + depth + static_cast<std::size_t>(k);
-      unsigned char c = in_name && at < bytes_.size() ? static_cast<unsigned char>(bytes_[at]) : 0;
-      if (kNameBytes[c] == 0) {
-        in_name = false;
-        c = 0;
-      }
-      bytes = (bytes << 8) | c;
+      const std::size_t at = depth + static_cast<std::size_t>(k);
+      bytes = (bytes << 8) | (at < length ? static_cast<unsigned char>(bytes_[start + at]) : 0u);
     }
     return bytes;
   }
 
-  // The word of the name at `start`: its offset, and above it as many of its bytes from `depth`
-  // on as fit.
-  std::uint64_t word(std::size_t start, std::size_t depth) const {
-    return (name_bytes(start, depth, key_bytes_) << key_shift_) | start;
+  // The word of the name of `length` bytes at `start`: its offset, and above it as many of its
+  // bytes from `depth` on as fit.
+  std::uint64_t word(std::size_t start, std::size_t length, std::size_t depth) const {
+    return (name_bytes(start, length, depth, key_bytes_) << key_shift_) | start;
   }
 
   // Sorts by name. The candidates of a group (at first all of them, keyed when they were added)
@@ -286,24 +290,30 @@ class RunFindings {
       groups.pop_back();
       std::uint64_t* const words = candidates_.data() + group.begin;
       std::uint64_t* const next = next_keys_.data() + group.begin;
+      std::uint8_t* const lengths = lengths_.data() + group.begin;
       const std::size_t count = group.end - group.begin;
       if (group.depth != 0) {
         for (std::size_t i = 0; i < count; ++i) {
           if (i + kAhead < count)
             __builtin_prefetch(bytes_.data() + offset(words[i + kAhead]) + group.depth);
           const std::size_t start = offset(words[i]);
-          words[i] = word(start, group.depth);
-          next[i] = name_bytes(start, group.depth + static_cast<std::size_t>(key_bytes_), 8);
+          words[i] = word(start, lengths[i], group.depth);
+          next[i] =
+              name_bytes(start, lengths[i], group.depth + static_cast<std::size_t>(key_bytes_), 8);
         }
       }
-      sort_by_keys(words, next, count);
-      // Names hold no 0 byte: keys ending in one end their names, and equal keys mean equal names.
+      sort_by_keys(words, next, lengths, count);
+      // Names hold no 0 byte: keys ending in one end their names, and equal keys then mean equal
+      // names, of which only the first keeps its length.
       for (std::size_t i = 0; i < count;) {
         std::size_t j = i + 1;
         while (j < count && same_key(words, next, i, j))
           ++j;
-        if (j - i > 1 && (next[i] & 0xFF) != 0)
-          groups.push_back({group.begin + i, group.begin + j, group.depth + step});
+        if ((next[i] & 0xFF) != 0) {
+          if (j - i > 1) groups.push_back({group.begin + i, group.begin + j, group.depth + step});
+        } else {
+          std::fill(lengths + i + 1, lengths + j, std::uint8_t{0});
+        }
         i = j;
       }
     }
@@ -316,7 +326,8 @@ class RunFindings {
 
   // Sorts the candidates by their key bytes (the rest in any order), a byte at a time: each is
   // swapped straight into its bucket (American flag sort); small ranges are sorted by insertion.
-  void sort_by_keys(std::uint64_t* words, std::uint64_t* next, std::size_t count) const {
+  void sort_by_keys(std::uint64_t* words, std::uint64_t* next, std::uint8_t* lengths,
+                    std::size_t count) const {
     struct Range {
       std::size_t first, count;
       int byte;
@@ -330,6 +341,7 @@ class RunFindings {
     const auto swap = [&](std::size_t a, std::size_t b) {
       std::swap(words[a], words[b]);
       std::swap(next[a], next[b]);
+      std::swap(lengths[a], lengths[b]);
     };
     std::vector<Range> ranges{{0, count, 0}};
     while (!ranges.empty()) {
@@ -373,15 +385,18 @@ class RunFindings {
         while (fill[b] < bucket_end) {
           std::uint64_t word = words[fill[b]];
           std::uint64_t next_key = next[fill[b]];
+          std::uint8_t length = lengths[fill[b]];
           unsigned d = digit_of(word, next_key);
           while (d != b) {
             const std::size_t to = fill[d]++;
             std::swap(word, words[to]);
             std::swap(next_key, next[to]);
+            std::swap(length, lengths[to]);
             d = digit_of(word, next_key);
           }
           words[fill[b]] = word;
           next[fill[b]] = next_key;
+          lengths[fill[b]] = length;
           ++fill[b];
         }
       }
@@ -399,6 +414,7 @@ class RunFindings {
   int key_shift_;
   std::vector<std::uint64_t> candidates_;  // key << key_shift_ | offset
   std::vector<std::uint64_t> next_keys_;   // the next eight bytes of each name, while sorting
+  std::vector<std::uint8_t> lengths_;      // of each name; 0 for a repeat once sorted
   std::size_t name_bytes_ = 0;             // of the candidates, each with a line feed
   std::array<Recent, std::size_t{1} << kRecentBits> recent_;
   std::optional<std::string_view> previous_run_;
