@@ -587,6 +587,24 @@ TEST(CbmReader, RepeatedSpansAndNamesReadLikeTheirDefinition) {
               texts.empty() ? std::nullopt : std::optional<Fingerprint>(fnv(joined)));
     EXPECT_EQ(summary.feature_names, std::vector<std::string>(listed.begin(), listed.end()));
   }
+  // More distinct names than the reader remembers, each repeated far apart, in shuffled and in
+  // sorted order; 6 to 21 bytes long, around the 13 bytes one sorting step takes at this size.
+  std::vector<std::string> distinct;
+  for (int i = 0; i < 6000; ++i)
+    distinct.push_back("name_" + std::string(static_cast<std::size_t>(i % 13), 'x') +
+                       std::to_string(i));
+  std::vector<std::string> occurrences;
+  for (int copy = 0; copy < 3; ++copy)
+    occurrences.insert(occurrences.end(), distinct.begin(), distinct.end());
+  std::shuffle(occurrences.begin(), occurrences.end(), rng);
+  std::sort(distinct.begin(), distinct.end());
+  for (const bool sorted : {false, true}) {
+    if (sorted) std::sort(occurrences.begin(), occurrences.end());
+    std::string body;
+    for (const std::string& name : occurrences)
+      body += name + '\x01';
+    EXPECT_EQ(read_body(body).feature_names, distinct) << sorted;
+  }
   // More occurrences of one text than one count holds.
   const std::size_t many = (std::size_t{1} << 20) + 3;
   std::string flood;
