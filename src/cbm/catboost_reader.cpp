@@ -190,9 +190,9 @@ class RunFindings {
       }
     }
     if (!is_feature_name_candidate(run)) return;
-    // A name repeated throughout a file is mostly listed once, not once per occurrence (the rest
-    // go when the list is built). The hash is compared first: the bytes of a slot's name lie
-    // anywhere in the file.
+    // A name repeated throughout a file is mostly kept once, not once per occurrence (the other
+    // repeats are marked once the names are in order). The hash is compared first: the bytes of a
+    // slot's name lie anywhere in the file.
     const std::uint64_t hash = quick_hash(run);
     Recent& slot = recent_[hash >> (64 - kRecentBits)];
     if (slot.hash == hash && slot.name == run) return;
@@ -201,7 +201,7 @@ class RunFindings {
     candidates_.push_back(word(start, run.size(), 0));
     next_keys_.push_back(name_bytes(start, run.size(), static_cast<std::size_t>(key_bytes_), 8));
     lengths_.push_back(static_cast<std::uint8_t>(run.size()));
-    name_bytes_ += run.size() + 1;
+    list_bytes_ += run.size() + 1;
   }
 
   std::optional<std::string_view> train_finish_time() const { return train_finish_time_; }
@@ -227,7 +227,7 @@ class RunFindings {
     }
     std::vector<std::uint64_t>().swap(next_keys_);
     NameList names;
-    names.reserve(name_bytes_);  // enough; room never written costs no memory
+    names.reserve(list_bytes_);  // enough; room never written costs no memory
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
       if (i + kAhead < candidates_.size())
         __builtin_prefetch(bytes_.data() + offset(candidates_[i + kAhead]));
@@ -333,11 +333,6 @@ class RunFindings {
       int byte;
     };
     const int key_length = key_bytes_ + 8;
-    const auto digit = [&](std::size_t i, int byte) {
-      return static_cast<unsigned>((byte < key_bytes_ ? words[i] >> (56 - 8 * byte)
-                                                      : next[i] >> (56 - 8 * (byte - key_bytes_))) &
-                                   0xFF);
-    };
     const auto swap = [&](std::size_t a, std::size_t b) {
       std::swap(words[a], words[b]);
       std::swap(next[a], next[b]);
@@ -359,11 +354,17 @@ class RunFindings {
         }
         continue;
       }
+      // Byte b of a key is in the word for b < key_bytes_, else in the next key.
+      const bool in_word = range.byte < key_bytes_;
+      const int shift = 56 - 8 * (in_word ? range.byte : range.byte - key_bytes_);
+      const auto digit_of = [&](std::uint64_t word, std::uint64_t next_key) {
+        return static_cast<unsigned>(((in_word ? word : next_key) >> shift) & 0xFF);
+      };
       std::array<std::size_t, 257> bucket_start{};
       for (std::size_t i = range.first; i < range.first + range.count; ++i)
-        ++bucket_start[digit(i, range.byte) + 1];
+        ++bucket_start[digit_of(words[i], next[i]) + 1];
       const bool more = range.byte + 1 < key_length;
-      if (bucket_start[digit(range.first, range.byte) + 1] == range.count) {
+      if (bucket_start[digit_of(words[range.first], next[range.first]) + 1] == range.count) {
         // One shared byte: nothing moves.
         if (more) ranges.push_back({range.first, range.count, range.byte + 1});
         continue;
@@ -375,11 +376,6 @@ class RunFindings {
         fill[b] = range.first + bucket_start[b];
       // Each candidate is carried to its bucket, displacing the one there, until one of this
       // bucket comes back.
-      const bool in_word = range.byte < key_bytes_;
-      const int shift = 56 - 8 * (in_word ? range.byte : range.byte - key_bytes_);
-      const auto digit_of = [&](std::uint64_t word, std::uint64_t next_key) {
-        return static_cast<unsigned>(((in_word ? word : next_key) >> shift) & 0xFF);
-      };
       for (std::size_t b = 0; b < 256; ++b) {
         const std::size_t bucket_end = range.first + bucket_start[b + 1];
         while (fill[b] < bucket_end) {
@@ -415,7 +411,7 @@ class RunFindings {
   std::vector<std::uint64_t> candidates_;  // key << key_shift_ | offset
   std::vector<std::uint64_t> next_keys_;   // the next eight bytes of each name, while sorting
   std::vector<std::uint8_t> lengths_;      // of each name; 0 for a repeat once sorted
-  std::size_t name_bytes_ = 0;             // of the candidates, each with a line feed
+  std::size_t list_bytes_ = 0;             // of the candidates, each with a line feed
   std::array<Recent, std::size_t{1} << kRecentBits> recent_;
   std::optional<std::string_view> previous_run_;
   std::optional<std::string_view> train_finish_time_;
