@@ -74,7 +74,7 @@ std::string member_key(std::string_view text, std::size_t at) {
   return key;
 }
 
-// Builds the compact text from the parser's events. Values are written in the order they come;
+// Builds the compact text from the reader's events. Values are written in the order they come;
 // an object whose keys do not come in strictly ascending order is written as it comes too, and
 // a record lists its members in the final order, so that nothing written is ever moved (moving
 // each unsorted object's text at its end would copy deeply nested text once per level). The
