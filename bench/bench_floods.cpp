@@ -20,6 +20,7 @@
 #include <fmt/core.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "bench_support.hpp"
 #include "benchmarks.hpp"
 #include "util/file.hpp"
 #include "util/text.hpp"
@@ -135,12 +136,9 @@ int bench_floods(const std::vector<std::string>& words) {
   int runs = 3;
   const std::string binary = words.size() > 1 ? words[1] : ORVIK_BINARY;
   if (!words.empty()) {
-    const auto parsed = parse_u64(words[0]);
-    if (!parsed || *parsed == 0 || *parsed > 100) {
-      fmt::print(stderr, "runs must be a whole number from 1 to 100, not `{}`\n", words[0]);
-      return 2;
-    }
-    runs = static_cast<int>(*parsed);
+    const std::optional<int> parsed = parse_runs(words[0], 100);
+    if (!parsed) return 2;
+    runs = *parsed;
   }
   const std::vector<Flood> floods = {
       {"CBM1 + '{}' repeated", "braces.cbm", {"catboost", "--json", "@"}, braces},

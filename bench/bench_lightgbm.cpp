@@ -56,12 +56,9 @@ int bench_lightgbm(const std::vector<std::string>& args) {
       !args.empty() ? args[0] : std::string(ORVIK_SOURCE_DIR) + "/tests/data/lightgbm/binary.txt";
   int runs = 7;
   if (args.size() > 1) {
-    const auto parsed = parse_u64(args[1]);
-    if (!parsed || *parsed == 0 || *parsed > 1000) {
-      fmt::print(stderr, "runs must be a whole number from 1 to 1000, not `{}`\n", args[1]);
-      return 2;
-    }
-    runs = static_cast<int>(*parsed);
+    const std::optional<int> parsed = parse_runs(args[1], 1000);
+    if (!parsed) return 2;
+    runs = *parsed;
   }
   auto model = build_large_model(source);
   if (!model) {

@@ -127,12 +127,9 @@ int bench_onnx(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (take_file_bench_option(words, i, options)) continue;
     if (words[i] == "--runs" && i + 1 < words.size()) {
-      const auto value = parse_u64(words[++i]);
-      if (!value || *value == 0 || *value > 1000) {
-        fmt::print(stderr, "runs must be a whole number from 1 to 1000\n");
-        return 2;
-      }
-      runs = static_cast<int>(*value);
+      const std::optional<int> value = parse_runs(words[++i], 1000);
+      if (!value) return 2;
+      runs = *value;
     } else {
       fmt::print(stderr, "usage: orvik_bench onnx [--runs N] [--python PATH] [--keep]\n");
       return 2;

@@ -53,12 +53,9 @@ std::string many_layers_plan(std::size_t layers) {
 int bench_plan(const std::vector<std::string>& args) {
   int runs = 5;
   if (!args.empty()) {
-    const auto parsed = parse_u64(args[0]);
-    if (!parsed || *parsed == 0 || *parsed > 1000) {
-      fmt::print(stderr, "runs must be a whole number from 1 to 1000, not `{}`\n", args[0]);
-      return 2;
-    }
-    runs = static_cast<int>(*parsed);
+    const std::optional<int> parsed = parse_runs(args[0], 1000);
+    if (!parsed) return 2;
+    runs = *parsed;
   }
   const std::size_t count = kSide * 1536;
   const std::string numbers = numbers_text(count);

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include <fmt/core.h>
@@ -9,6 +10,15 @@
 #include "util/text.hpp"
 
 namespace orvik::bench {
+
+std::optional<int> parse_runs(const std::string& word, int most) {
+  const auto parsed = parse_u64(word);
+  if (!parsed || *parsed == 0 || *parsed > static_cast<std::uint64_t>(most)) {
+    fmt::print(stderr, "runs must be a whole number from 1 to {}, not `{}`\n", most, word);
+    return std::nullopt;
+  }
+  return static_cast<int>(*parsed);
+}
 
 bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& i,
                             FileBenchOptions& options) {

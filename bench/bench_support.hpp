@@ -3,6 +3,7 @@
 // Python library takes to load the same file.
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ double best_ms(int runs, F&& run) {
   }
   return best;
 }
+
+// The number of runs given as `word`, from 1 to `most`; otherwise nothing, after saying so on
+// standard error.
+std::optional<int> parse_runs(const std::string& word, int most);
 
 // The options of the benchmarks that write a model file: --keep leaves the file behind, and
 // --python PATH names the interpreter that times the framework's own loader.
