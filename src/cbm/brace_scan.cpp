@@ -353,9 +353,11 @@ std::optional<BraceSpan> next_brace_span(BraceScan& scan) {
     const std::size_t start = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
     const std::optional<std::size_t> close = walk_to_closing_brace(scan.bytes, start);
     if (!close) {
-      // Cannot happen when `closing` belongs to these bytes; stepping on keeps the scan finite.
-      scan.position = start + 1;
-      continue;
+      // Only bytes that changed since `closing` was made (a mapped file cut short while it is
+      // read) get here. Every later start would walk to the end again, so the scan ends: the
+      // caller learns from the file that its bytes are not to be trusted.
+      scan.position = size;
+      return std::nullopt;
     }
     scan.position = *close + 1;
     return BraceSpan{start, *close + 1};

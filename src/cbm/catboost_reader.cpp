@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include <fmt/core.h>
@@ -585,6 +586,8 @@ std::optional<JsonValue> parse_shallow(std::string_view text) {
     JsonValue value = JsonValue::parse(text.begin(), text.end(), keep_shallow, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
+  } catch (const std::bad_alloc&) {
+    throw;  // not a property of the text: memory ran out, which main reports
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -658,9 +661,10 @@ std::vector<std::string_view> extract_printable_runs(std::string_view bytes) {
 }
 
 Result<CatBoostSummary> read_catboost(const std::string& path) {
-  const Result<FileBytes> bytes = FileBytes::read(path);
-  if (!bytes) return fail(fmt::format("read {}: {}", path, bytes.error()));
-  return read_catboost_bytes(path, bytes->view());
+  // A file without the signature is refused after a look at its first page.
+  const auto has_magic = [](std::string_view bytes) { return bytes.starts_with(kMagic); };
+  return parse_file(path, has_magic,
+                    [&](std::string_view bytes) { return read_catboost_bytes(path, bytes); });
 }
 
 Result<CatBoostSummary> read_catboost_bytes(const std::string& path, std::string_view bytes) {

@@ -228,9 +228,10 @@ Json summary_json(const LightGbmSummary& s, bool with_names = true) {
 }  // namespace
 
 Result<LightGbmSummary> read_lightgbm(const std::string& path) {
-  const Result<FileBytes> bytes = FileBytes::read(path);
-  if (!bytes) return fail(fmt::format("read {}: {}", path, bytes.error()));
-  return read_lightgbm_bytes(path, bytes->view());
+  // The header test reads only the first 8192 bytes, so other files are refused without paging
+  // them in.
+  return parse_file(path, looks_like_lightgbm,
+                    [&](std::string_view bytes) { return read_lightgbm_bytes(path, bytes); });
 }
 
 Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string_view bytes) {

@@ -323,9 +323,8 @@ std::uint64_t onnx_element_size(std::optional<std::int32_t> data_type) {
 }
 
 Result<OnnxSummary> read_onnx(const std::string& path) {
-  auto bytes = FileBytes::read(path);
-  if (!bytes) return fail(fmt::format("read {}: {}", path, bytes.error()));
-  return read_onnx_bytes(path, bytes->view());
+  return parse_file(path, nullptr,
+                    [&](std::string_view bytes) { return read_onnx_bytes(path, bytes); });
 }
 
 Result<OnnxSummary> read_onnx_bytes(const std::string& path, std::string_view bytes) {

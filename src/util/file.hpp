@@ -15,32 +15,6 @@ std::string system_error_text(int err);
 // "read {path}: ". A directory opens and then fails on read ("Is a directory (os error 21)").
 Result<std::string> read_whole_file(const std::string& path);
 
-// The bytes of a whole file, read once. A regular file is mapped read-only, so its bytes are not
-// copied and cost no memory beyond the page cache; anything else (a pipe, a device, a directory,
-// an empty file, a file system that cannot map) is read into one buffer as read_whole_file does.
-// The file must not shrink while its bytes are held.
-class FileBytes {
- public:
-  FileBytes() = default;
-  FileBytes(FileBytes&& other) noexcept;
-  FileBytes& operator=(FileBytes&& other) noexcept;
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes();
-
-  // The error is the system error text alone; callers add "read {path}: ".
-  static Result<FileBytes> read(const std::string& path);
-
-  std::string_view view() const {
-    return mapped_ != nullptr ? std::string_view(mapped_, mapped_size_) : std::string_view(buffer_);
-  }
-
- private:
-  const char* mapped_ = nullptr;
-  std::size_t mapped_size_ = 0;
-  std::string buffer_;
-};
-
 // A read-only file descriptor, closed when the object goes away.
 class File {
  public:
@@ -75,5 +49,66 @@ class File {
   explicit File(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
+
+// The bytes of a whole file, read once. A regular file is mapped read-only, so its bytes are not
+// copied and cost no memory beyond the page cache; anything else (a pipe, a device, a directory,
+// an empty file, a file system that cannot map) is read into one buffer as read_whole_file does.
+//
+// A mapped file may shrink while it is read (a training job rewriting its model). The pages past
+// its new end then read as zeros instead of ending the process, and `check_whole` tells that the
+// bytes seen were not all the file's: callers check it before they trust what they made of them.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(FileBytes&& other) noexcept;
+  FileBytes& operator=(FileBytes&& other) noexcept;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes();
+
+  // Opens the file. A mapping is not paged in yet, so looking at the leading bytes costs a page
+  // or two; `load` pages in the rest. The error is the system error text alone; callers add
+  // "read {path}: ".
+  static Result<FileBytes> open(const std::string& path);
+
+  // Pages the whole mapping in at once, which is much cheaper than a fault per page. The error is
+  // "failed to fill whole buffer" when the file has shrunk already.
+  Result<void> load();
+
+  std::string_view view() const {
+    return mapped_ != nullptr ? std::string_view(mapped_, mapped_size_) : std::string_view(buffer_);
+  }
+
+  // Whether every byte of the view is the file's: "failed to fill whole buffer" when the file is
+  // now shorter than the view, or when a page of it could not be read at some point (it was cut
+  // off, or the device failed).
+  Result<void> check_whole() const;
+
+ private:
+  void release();
+
+  File file_;
+  const char* mapped_ = nullptr;
+  std::size_t mapped_size_ = 0;
+  int guard_ = -1;  // the guarded-range slot of the mapping
+  std::string buffer_;
+};
+
+// The file at `path` for a reader: `admits` looks at its leading bytes (without paging in the
+// whole file; null admits anything), and only then is the rest paged in and the bytes handed to
+// `parse`. Errors: "read {path}: {text}" when the file cannot be read, and also in place of what
+// `parse` returned when the file shrank while it was read.
+template <class Parse>
+auto parse_file(const std::string& path, bool (*admits)(std::string_view), Parse&& parse)
+    -> decltype(parse(std::string_view())) {
+  auto bytes = FileBytes::open(path);
+  if (!bytes) return fail("read " + path + ": " + bytes.error());
+  if (admits == nullptr || admits(bytes->view())) {
+    if (auto loaded = bytes->load(); !loaded) return fail("read " + path + ": " + loaded.error());
+  }
+  auto parsed = parse(bytes->view());
+  if (auto whole = bytes->check_whole(); !whole) return fail("read " + path + ": " + whole.error());
+  return parsed;
+}
 
 }  // namespace orvik

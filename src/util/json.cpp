@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <exception>
+#include <new>
 #include <vector>
 
 #include <fmt/format.h>
@@ -385,6 +386,8 @@ void JsonStream::names(const NameList& names) {
 Result<JsonValue> parse_json(std::string_view text) {
   try {
     return JsonValue::parse(text.begin(), text.end());
+  } catch (const std::bad_alloc&) {
+    throw;  // not a property of the text: memory ran out, which main reports
   } catch (const std::exception& e) {
     return fail(e.what());
   }

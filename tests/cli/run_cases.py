@@ -9,6 +9,9 @@ A case is a folder holding:
           of being captured (the expected stdout is then empty)
   terminal    optional, empty; standard output and standard error are pseudo-terminals (raw
           mode, so bytes arrive as written)
+  memory_limit  optional; the process's address space is capped at this many MiB (to run out of
+          memory on purpose); such cases are skipped under --sanitized, since a sanitizer
+          reserves far more address space than any cap
   mask_times  optional; timings vary from run to run, so in every "N.DDD ms" figure of the
           actual standard output the digits become "#", keeping the count of decimals
           ("0.017286 ms" becomes "#.###### ms") before the comparison; the expected stdout holds
@@ -16,13 +19,16 @@ A case is a folder holding:
   stdout, stderr, status   the expected standard output, standard error and exit status
 The binary runs with the working directory tests/data. In args and env, @DATA@, @STANDIN@ and
 @PYTHON3@ stand for the absolute tests/data and tests/python_standin folders and the machine's
-python3. Cases are found recursively below the folders given on the command line.
+python3. Cases are found recursively below the folders given on the command line. A case that cannot run
+on this machine (no pseudo-terminal to open, a memory cap under a sanitizer) is reported as
+skipped, with the reason, and does not fail the run.
 """
 import argparse
 import difflib
 import os
 import pty
 import re
+import resource
 import select
 import shutil
 import subprocess
@@ -63,7 +69,18 @@ def find_cases(roots):
     return sorted(cases)
 
 
-def run_case(binary, case):
+class Skip(Exception):
+    """A case that cannot run here; the text says why."""
+
+
+def address_space_cap(mib):
+    def cap():
+        limit = mib * 1024 * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    return cap
+
+
+def run_case(binary, case, sanitized=False):
     # surrogateescape keeps bytes that are not UTF-8, so a case can pass raw bytes as arguments.
     raw_args = read(os.path.join(case, "args"), b"").decode("utf-8", "surrogateescape")
     args = [substitute(a) for a in raw_args.split("\n")]
@@ -83,6 +100,12 @@ def run_case(binary, case):
                 env[key] = substitute(value)
     stdin = read(os.path.join(case, "stdin"), b"")
     stdout_to = read(os.path.join(case, "stdout_to"))
+    memory_limit = read(os.path.join(case, "memory_limit"))
+    limit = None
+    if memory_limit is not None:
+        if sanitized:
+            raise Skip("a memory cap cannot be set under a sanitizer")
+        limit = address_space_cap(int(memory_limit.decode().strip()))
     if os.path.exists(os.path.join(case, "terminal")):
         return run_on_terminals([binary] + args, stdin, env)
     if stdout_to is not None:
@@ -91,12 +114,15 @@ def run_case(binary, case):
                                   cwd=DATA, env=env, timeout=120)
         return b"", proc.stderr, proc.returncode
     proc = subprocess.run([binary] + args, input=stdin, capture_output=True, cwd=DATA, env=env,
-                          timeout=120)
+                          timeout=120, preexec_fn=limit)
     return proc.stdout, proc.stderr, proc.returncode
 
 
 def run_on_terminals(command, stdin, env):
-    masters, slaves = zip(pty.openpty(), pty.openpty())
+    try:
+        masters, slaves = zip(pty.openpty(), pty.openpty())
+    except OSError as e:
+        raise Skip("no pseudo-terminal can be opened: %s" % e)
     for slave in slaves:
         tty.setraw(slave)
     proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=slaves[0], stderr=slaves[1],
@@ -138,13 +164,22 @@ def main():
     parser.add_argument("--binary", required=True)
     parser.add_argument("--update", action="store_true",
                         help="write the expected files from the current output")
+    parser.add_argument("--sanitized", action="store_true",
+                        help="the binary runs under a sanitizer: skip the memory-capped cases")
     parser.add_argument("roots", nargs="+")
     opts = parser.parse_args()
     binary = os.path.abspath(opts.binary)
     failures = 0
+    skipped = 0
     cases = find_cases(opts.roots)
     for case in cases:
-        out, err, status = run_case(binary, case)
+        rel = os.path.relpath(case, HERE)
+        try:
+            out, err, status = run_case(binary, case, opts.sanitized)
+        except Skip as reason:
+            skipped += 1
+            print("SKIP %s: %s" % (rel, reason))
+            continue
         if os.path.exists(os.path.join(case, "mask_times")):
             out = mask_times(out)
         if opts.update:
@@ -160,12 +195,12 @@ def main():
         expected_status = int(read(os.path.join(case, "status"), b"0").decode().strip() or 0)
         if expected_status != status:
             problems.append("status: expected %d, got %d\n" % (expected_status, status))
-        rel = os.path.relpath(case, HERE)
         if problems:
             failures += 1
             print("FAIL %s\n%s" % (rel, "".join(problems)))
     if not opts.update:
-        print("%d passed, %d failed" % (len(cases) - failures, failures))
+        print("%d passed, %d failed, %d skipped" % (len(cases) - failures - skipped, failures,
+                                                    skipped))
     return 1 if failures else 0
 
 

@@ -207,5 +207,20 @@ TEST(CbmBraceScan, FloodsOfUnclosedBracesStayLinear) {
             (std::vector<std::pair<std::size_t, std::size_t>>{{flood.size() - 2, flood.size()}}));
 }
 
+TEST(CbmBraceScan, BytesThatChangeUnderTheScanEndIt) {
+  // Bytes of a mapped file may change while it is read (a file cut short reads as zeros from
+  // then on). When the starts found for the old bytes no longer close, the scan ends rather than
+  // walking to the end from each of them; stepping on would still find the last pair.
+  std::string bytes;
+  while (bytes.size() < (16u << 10))
+    bytes += "{}";
+  BraceScan scan = start_brace_scan(bytes);
+  std::replace(bytes.begin() + 1024, bytes.end() - 1, '}', 'x');
+  while (scan.position < 1024)
+    ASSERT_TRUE(next_brace_span(scan));
+  EXPECT_FALSE(next_brace_span(scan));
+  EXPECT_EQ(scan.position, bytes.size());
+}
+
 }  // namespace
 }  // namespace orvik

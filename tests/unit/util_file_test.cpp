@@ -225,5 +225,77 @@ TEST(ReadRange, DevicesWithoutASizeReadWhatTheyDeliver) {
   EXPECT_EQ(null->read_range(0, 4).error(), "read: failed to fill whole buffer");
 }
 
+// A mapped file cut short while it is read: the lost pages read as zeros instead of ending the
+// process, and the bytes are reported as not the file's, whether the cut falls on a page boundary
+// (the lost pages raise SIGBUS) or inside the last page kept (no signal, only a shorter file).
+TEST_F(UtilFileTest, MappedFileThatShrinksReadsZerosAndSaysSo) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::string bytes = pattern_bytes(5 * page + 123);
+  for (const std::size_t cut : {std::size_t{0}, std::size_t{100}, page, 3 * page + 7}) {
+    const std::string path = write_file("shrinks" + std::to_string(cut), bytes);
+    auto mapped = FileBytes::open(path);
+    ASSERT_TRUE(mapped) << mapped.error();
+    ASSERT_TRUE(mapped->load());
+    EXPECT_TRUE(mapped->check_whole());
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0);
+    const std::string_view view = mapped->view();
+    ASSERT_EQ(view.size(), bytes.size());
+    // Bytes before the cut's page are still the file's; everything from a lost page on is zero.
+    const std::size_t kept = cut / page * page;
+    EXPECT_EQ(view.substr(0, kept), std::string_view(bytes).substr(0, kept)) << cut;
+    EXPECT_EQ(view.substr(4 * page), std::string(view.size() - 4 * page, '\0')) << cut;
+    EXPECT_EQ(mapped->check_whole().error(), "failed to fill whole buffer") << cut;
+    // A file cut before it is paged in fails at once.
+    auto again = FileBytes::open(write_file("again" + std::to_string(cut), bytes));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(::truncate(created_.back().c_str(), static_cast<off_t>(cut)), 0);
+    EXPECT_EQ(again->load().error(), "failed to fill whole buffer") << cut;
+  }
+}
+
+TEST_F(UtilFileTest, ParseFileReportsAFileCutWhileParsed) {
+  const std::string bytes = pattern_bytes(64 * 1024);
+  const std::string path = write_file("parsed", bytes);
+  const auto sum = [](std::string_view view) -> Result<std::size_t> {
+    std::size_t total = 0;
+    for (const char c : view)
+      total += static_cast<unsigned char>(c);
+    return total;
+  };
+  std::size_t expected = sum(bytes).value();
+  EXPECT_EQ(parse_file(path, nullptr, sum).value(), expected);
+  const auto cut_then_sum = [&](std::string_view view) {
+    EXPECT_EQ(::truncate(path.c_str(), 10), 0);
+    return sum(view);
+  };
+  EXPECT_EQ(parse_file(path, nullptr, cut_then_sum).error(),
+            "read " + path + ": failed to fill whole buffer");
+  // A file the reader does not admit is handed over without being paged in; errors of the open
+  // come first.
+  const auto never = [](std::string_view) { return false; };
+  EXPECT_EQ(parse_file(path, never, sum).value(), sum(bytes.substr(0, 10)).value());
+  EXPECT_EQ(parse_file(dir_ + "/missing", nullptr, sum).error(),
+            "read " + dir_ + "/missing: No such file or directory (os error 2)");
+}
+
+TEST_F(UtilFileTest, ManyMappedFilesAtOnce) {
+  // More files than the guard has room for are read into memory instead; all read the same.
+  std::vector<FileBytes> open;
+  for (int i = 0; i < 12; ++i) {
+    const std::string content = pattern_bytes(10000 + static_cast<std::size_t>(i));
+    auto bytes = FileBytes::open(write_file("many" + std::to_string(i), content));
+    ASSERT_TRUE(bytes) << bytes.error();
+    ASSERT_TRUE(bytes->load());
+    EXPECT_EQ(bytes->view(), content);
+    open.push_back(std::move(*bytes));
+  }
+  for (FileBytes& bytes : open)
+    EXPECT_TRUE(bytes.check_whole());
+  FileBytes moved = std::move(open.front());
+  open.front() = std::move(open.back());
+  EXPECT_EQ(moved.view(), pattern_bytes(10000));
+  EXPECT_EQ(open.front().view(), pattern_bytes(10011));
+}
+
 }  // namespace
 }  // namespace orvik
