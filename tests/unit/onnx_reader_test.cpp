@@ -86,7 +86,7 @@ TEST(OnnxReader, AgreesWithTheOnnxLibraryOnTheCorpus) {
   ASSERT_TRUE(text.has_value()) << text.error();
   auto expectations = parse_json(*text);
   ASSERT_TRUE(expectations.has_value()) << expectations.error();
-  ASSERT_EQ(expectations->size(), 8u);
+  ASSERT_EQ(expectations->size(), 12u);
   for (const JsonValue& expected : *expectations) {
     const std::string file = expected["file"];
     auto summary = read_onnx(kData + file);
