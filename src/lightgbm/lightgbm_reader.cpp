@@ -247,10 +247,6 @@ Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string
   return derive_summary(path, bytes, walk_lines(decoded, false));
 }
 
-OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary) {
-  return summary_json<OrderedJson>(summary);
-}
-
 void write_lightgbm_summary(JsonStream& out, const LightGbmSummary& summary) {
   write_object_with_names(out, summary_json<OrderedJson>(summary, false), "feature_names",
                           summary.feature_names);

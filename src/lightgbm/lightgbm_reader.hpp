@@ -41,9 +41,8 @@ Result<LightGbmSummary> read_lightgbm(const std::string& path);
 // Summary of bytes already in memory; `path` is used for messages and the display name.
 Result<LightGbmSummary> read_lightgbm_bytes(const std::string& path, std::string_view bytes);
 
-// The record JSON: keys in field order.
-OrderedJson lightgbm_summary_to_record(const LightGbmSummary& summary);
-// The record JSON written piece by piece (the names of a huge header are never held twice).
+// The record JSON, keys in field order, written piece by piece (the names of a huge header are
+// never held twice).
 void write_lightgbm_summary(JsonStream& out, const LightGbmSummary& summary);
 // The record JSON as pretty text (no trailing newline); several summaries as one array. The
 // error is the JSON writer's message alone; callers add "serialize JSON: ".

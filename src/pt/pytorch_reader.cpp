@@ -284,10 +284,6 @@ Json summary_json(const PyTorchSummary& summary, bool with_names = true) {
 
 }  // namespace
 
-OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary) {
-  return summary_json<OrderedJson>(summary);
-}
-
 void write_pytorch_summary(JsonStream& out, const PyTorchSummary& summary) {
   write_object_with_names(out, summary_json<OrderedJson>(summary, false), "param_names",
                           summary.param_names);

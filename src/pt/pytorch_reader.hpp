@@ -42,9 +42,7 @@ NameList recover_param_names(std::string_view pickle);
 // The most frequent storage class name of the pickle, as a dtype name.
 DtypeGuess guess_dominant_dtype(std::string_view pickle);
 
-// The record JSON: keys in field order.
-OrderedJson pytorch_summary_to_record(const PyTorchSummary& summary);
-// The record JSON written piece by piece.
+// The record JSON, keys in field order, written piece by piece.
 void write_pytorch_summary(JsonStream& out, const PyTorchSummary& summary);
 // The record JSON as pretty text (no trailing newline); several summaries as one array.
 Result<std::string> serialize_pytorch_summary(const PyTorchSummary& summary);
