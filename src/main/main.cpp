@@ -18,6 +18,21 @@
 
 namespace {
 
+// Memory held back for the way out of an exhausted heap. When an allocation fails, this block is
+// given back before the failure is thrown, so that unwinding the command, whose destructors may
+// allocate (the JSON library's flattens each tree it frees onto a heap stack) and would end the
+// process if that failed, and printing the error find room. The block is never touched, so it
+// costs address space but no memory.
+constexpr std::size_t kReserveBytes = 32u << 20;
+void* reserve = nullptr;
+
+void give_back_reserve_and_fail() {
+  ::operator delete(reserve);
+  reserve = nullptr;
+  std::set_new_handler(nullptr);
+  throw std::bad_alloc();
+}
+
 orvik::CommandResult run(int argc, char** argv) {
   std::vector<std::string> args;
   args.reserve(argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
@@ -40,6 +55,8 @@ int main(int argc, char** argv) {
   // library's allocations, anywhere); it ends the command like any other error. The text is made
   // up front, while memory is certainly there.
   const std::string out_of_memory = orvik::system_error_text(ENOMEM);
+  reserve = ::operator new(kReserveBytes, std::nothrow);
+  if (reserve != nullptr) std::set_new_handler(give_back_reserve_and_fail);
   orvik::CommandResult result;
   try {
     result = run(argc, argv);
