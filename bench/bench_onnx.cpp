@@ -29,26 +29,6 @@ constexpr std::uint64_t kTensorBytes = kRows * kCols * 4;
 constexpr int kBlocks = 1000;  // MatMul, Relu and Add each
 constexpr std::uint64_t kBatch = 64;
 
-std::string varint(std::uint64_t v) {
-  std::string out;
-  for (; v >= 0x80; v >>= 7)
-    out.push_back(static_cast<char>(v | 0x80));
-  out.push_back(static_cast<char>(v));
-  return out;
-}
-
-std::string key(std::uint64_t number, std::uint64_t wire_type) {
-  return varint(number << 3 | wire_type);
-}
-
-std::string vf(std::uint64_t number, std::uint64_t value) {
-  return key(number, 0) + varint(value);
-}
-
-std::string lf(std::uint64_t number, std::string_view payload) {
-  return key(number, 2) + varint(payload.size()) + std::string(payload);
-}
-
 std::string node(std::string_view op, std::vector<std::string> inputs, std::string output,
                  std::string name) {
   std::string fields;

@@ -3,8 +3,10 @@
 // Python library takes to load the same file.
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvik::bench {
@@ -36,6 +38,13 @@ struct FileBenchOptions {
 // Consumes words[i] (and the value after it) when it is one of those options.
 bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& i,
                             FileBenchOptions& options);
+
+// Protobuf wire pieces for generated models: a varint, a key, a varint field and a
+// length-delimited field.
+std::string varint(std::uint64_t value);
+std::string key(std::uint64_t number, std::uint64_t wire_type);
+std::string vf(std::uint64_t number, std::uint64_t value);
+std::string lf(std::uint64_t number, std::string_view payload);
 
 // The process's peak resident set so far, in MiB.
 double peak_rss_mib();

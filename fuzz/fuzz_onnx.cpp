@@ -40,10 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (nodes != s.nodes.size()) std::abort();
   std::uint64_t ops = 0;
-  for (std::size_t i = 0; i < s.nodes.size(); ++i) {
-    if (s.node_costs[i].op_type != s.nodes[i].op_type) std::abort();
-    ops += s.node_costs[i].estimated_ops.value_or(0);
-  }
+  for (const orvik::OnnxNodeCost& cost : s.node_costs)
+    ops += cost.estimated_ops.value_or(0);
   if (ops != s.estimated_ops) std::abort();
   std::uint64_t values = 0;
   for (const orvik::OnnxInitializer& t : s.initializers)

@@ -9,8 +9,6 @@
 
 #include <fmt/core.h>
 
-#include "onnx/onnx_reader.hpp"
-
 namespace orvik {
 namespace {
 
@@ -28,6 +26,41 @@ constexpr std::array<std::string_view, 11> kElementwiseOps = {"Add",
                                                               "Softmax",
                                                               "BatchNormalization",
                                                               "LayerNormalization"};
+
+// The operators that have an estimate, by what they look up.
+enum class CostKind { None, Elementwise, Gemm, MatMul, Conv };
+
+CostKind cost_kind(std::string_view op) {
+  if (std::find(kElementwiseOps.begin(), kElementwiseOps.end(), op) != kElementwiseOps.end()) {
+    return CostKind::Elementwise;
+  }
+  if (op == "Gemm") return CostKind::Gemm;
+  if (op == "MatMul") return CostKind::MatMul;
+  if (op == "Conv") return CostKind::Conv;
+  return CostKind::None;
+}
+
+// The names whose shapes an estimate looks up, in the order it needs them: the first output of
+// an elementwise node, the first two inputs of Gemm and MatMul, the second input (the weight) and
+// the first output of Conv. Null where the node has no name at that position or the kind needs
+// no second shape.
+std::array<const std::string_view*, 2> looked_up_names(const OnnxNode& node, CostKind kind) {
+  const auto at = [](std::span<const std::string_view> names, std::size_t index) {
+    return index < names.size() ? &names[index] : nullptr;
+  };
+  switch (kind) {
+    case CostKind::Elementwise:
+      return {at(node.outputs, 0), nullptr};
+    case CostKind::Gemm:
+    case CostKind::MatMul:
+      return {at(node.inputs, 0), at(node.inputs, 1)};
+    case CostKind::Conv:
+      return {at(node.inputs, 1), at(node.outputs, 0)};
+    case CostKind::None:
+      break;
+  }
+  return {nullptr, nullptr};
+}
 
 std::uint64_t wrapping_product(Dims dims) {
   std::uint64_t product = 1;
@@ -48,22 +81,75 @@ bool is_negative(std::int64_t dim) {
   return dim < 0;
 }
 
-bool flag_set(const std::map<std::string, std::int64_t>& attributes, std::string_view name) {
-  const auto found = attributes.find(std::string(name));
-  return found != attributes.end() && found->second != 0;
+bool flag_set(std::span<const OnnxAttribute> attributes, std::string_view name) {
+  return onnx_attribute(attributes, name).value_or(0) != 0;
 }
 
-// The shape of a node's input or output at `index`, when the node has it and the map states it.
-const std::vector<std::int64_t>* shape_of(const std::vector<std::string>& names, std::size_t index,
-                                          const ShapeMap& shapes) {
-  if (index >= names.size()) return nullptr;
-  const auto found = shapes.find(names[index]);
+// Conv with the two spatial products (the wrapping products of Y[2], Y[3], ... and of W[2],
+// W[3], ...) already taken: estimate_conv_ops works them out, a graph's estimates take them
+// from what they worked out before.
+Estimate conv_ops(Dims weight, Dims output, std::uint64_t spatial_out, std::uint64_t kernel) {
+  if (weight.size() < 3 || output.size() < 3 || is_negative(output[0])) return std::nullopt;
+  return guarded_product(
+      2, {static_cast<std::uint64_t>(output[0]), static_cast<std::uint64_t>(output[1]), spatial_out,
+          static_cast<std::uint64_t>(weight[1]), kernel});
+}
+
+using Shape = const std::vector<std::int64_t>*;
+
+Shape shape_of(const std::string_view* name, const ShapeMap& shapes) {
+  if (name == nullptr) return nullptr;
+  const auto found = shapes.find(*name);
   return found == shapes.end() ? nullptr : &found->second;
+}
+
+// What the estimates already worked out for shapes of one graph. A file can name one long shape
+// from many nodes; without this, n bytes could ask for about n² steps.
+struct CostMemo {
+  std::map<std::pair<Shape, std::size_t>, std::uint64_t> products;  // wrapping, from a dim on
+  std::map<std::pair<Shape, Shape>, Estimate> matmuls;
+
+  std::uint64_t product(Shape shape, std::size_t from) {
+    if (shape->size() <= from) return 1;
+    const auto [entry, added] = products.try_emplace({shape, from}, 0);
+    if (added) entry->second = wrapping_product(Dims(*shape).subspan(from));
+    return entry->second;
+  }
+
+  Estimate matmul(Shape a, Shape b) {
+    const auto [entry, added] = matmuls.try_emplace({a, b}, std::nullopt);
+    if (added) entry->second = estimate_matmul_ops(*a, *b);
+    return entry->second;
+  }
+};
+
+Estimate estimate_with(const OnnxNode& node, const ShapeMap& shapes, CostMemo& memo) {
+  const CostKind kind = cost_kind(node.op_type);
+  const auto [first_name, second_name] = looked_up_names(node, kind);
+  const Shape first = shape_of(first_name, shapes);
+  if (first == nullptr) return std::nullopt;
+  if (kind == CostKind::Elementwise) return memo.product(first, 0);
+  const Shape second = shape_of(second_name, shapes);
+  if (second == nullptr) return std::nullopt;
+  switch (kind) {
+    case CostKind::Gemm:
+      return estimate_gemm_ops(*first, *second, node.attributes);
+    case CostKind::MatMul:
+      return memo.matmul(first, second);
+    case CostKind::Conv:
+      return conv_ops(*first, *second, memo.product(second, 2), memo.product(first, 2));
+    case CostKind::Elementwise:
+    case CostKind::None:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
-Estimate estimate_gemm_ops(Dims a, Dims b, const std::map<std::string, std::int64_t>& attributes) {
+std::optional<std::uint64_t> estimate_gemm_ops(std::span<const std::int64_t> a,
+                                               std::span<const std::int64_t> b,
+                                               std::span<const OnnxAttribute> attributes) {
   if (a.size() != 2 || b.size() != 2) return std::nullopt;
   const bool trans_a = flag_set(attributes, "transA");
   const bool trans_b = flag_set(attributes, "transB");
@@ -76,7 +162,8 @@ Estimate estimate_gemm_ops(Dims a, Dims b, const std::map<std::string, std::int6
                              static_cast<std::uint64_t>(k)});
 }
 
-Estimate estimate_matmul_ops(Dims a, Dims b) {
+std::optional<std::uint64_t> estimate_matmul_ops(std::span<const std::int64_t> a,
+                                                 std::span<const std::int64_t> b) {
   if (a.size() < 2 || b.size() < 2) return std::nullopt;
   const std::int64_t k = a[a.size() - 1];
   if (k != b[b.size() - 2]) return std::nullopt;
@@ -100,70 +187,27 @@ Estimate estimate_matmul_ops(Dims a, Dims b) {
                                   static_cast<std::uint64_t>(k)});
 }
 
-namespace {
-
-// Conv with the two spatial products already taken.
-Estimate conv_ops(Dims weight, Dims output, std::uint64_t spatial_out, std::uint64_t kernel) {
-  if (weight.size() < 3 || output.size() < 3 || is_negative(output[0])) return std::nullopt;
-  return guarded_product(
-      2, {static_cast<std::uint64_t>(output[0]), static_cast<std::uint64_t>(output[1]), spatial_out,
-          static_cast<std::uint64_t>(weight[1]), kernel});
-}
-
-using Shape = const std::vector<std::int64_t>*;
-
-// What the estimates already worked out for shapes of one graph. A file can name one long shape
-// from many nodes; without this, n bytes could ask for about n² steps.
-struct CostMemo {
-  std::map<std::pair<Shape, std::size_t>, std::uint64_t> products;  // wrapping, from a dim on
-  std::map<std::pair<Shape, Shape>, Estimate> matmuls;
-
-  std::uint64_t product(Shape shape, std::size_t from) {
-    if (shape->size() <= from) return 1;
-    const auto [entry, added] = products.try_emplace({shape, from}, 0);
-    if (added) entry->second = wrapping_product(Dims(*shape).subspan(from));
-    return entry->second;
-  }
-
-  Estimate matmul(Shape a, Shape b) {
-    const auto [entry, added] = matmuls.try_emplace({a, b}, std::nullopt);
-    if (added) entry->second = estimate_matmul_ops(*a, *b);
-    return entry->second;
-  }
-};
-
-Estimate estimate_with(const OnnxNode& node, const ShapeMap& shapes, CostMemo& memo) {
-  const std::string_view op = node.op_type;
-  if (std::find(kElementwiseOps.begin(), kElementwiseOps.end(), op) != kElementwiseOps.end()) {
-    const auto* output = shape_of(node.outputs, 0, shapes);
-    if (output == nullptr) return std::nullopt;
-    return memo.product(output, 0);
-  }
-  if (op == "Gemm" || op == "MatMul") {
-    const auto* a = shape_of(node.inputs, 0, shapes);
-    const auto* b = shape_of(node.inputs, 1, shapes);
-    if (a == nullptr || b == nullptr) return std::nullopt;
-    return op == "Gemm" ? estimate_gemm_ops(*a, *b, node.attributes) : memo.matmul(a, b);
-  }
-  if (op == "Conv") {
-    const auto* weight = shape_of(node.inputs, 1, shapes);
-    const auto* output = shape_of(node.outputs, 0, shapes);
-    if (weight == nullptr || output == nullptr) return std::nullopt;
-    return conv_ops(*weight, *output, memo.product(output, 2), memo.product(weight, 2));
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-Estimate estimate_conv_ops(Dims weight, Dims output) {
+std::optional<std::uint64_t> estimate_conv_ops(std::span<const std::int64_t> weight,
+                                               std::span<const std::int64_t> output) {
   return conv_ops(weight, output, output.size() < 3 ? 1 : wrapping_product(output.subspan(2)),
                   weight.size() < 3 ? 1 : wrapping_product(weight.subspan(2)));
 }
 
-Estimate estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes) {
+std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes) {
   CostMemo memo;
   return estimate_with(node, shapes, memo);
+}
+
+std::vector<std::string_view> cost_shape_names(const std::vector<OnnxNode>& nodes) {
+  std::vector<std::string_view> names;
+  for (const OnnxNode& node : nodes) {
+    for (const std::string_view* name : looked_up_names(node, cost_kind(node.op_type))) {
+      if (name != nullptr) names.push_back(*name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
 }
 
 std::vector<OnnxNodeCost> node_cost_rows(const std::vector<OnnxNode>& nodes,
@@ -171,15 +215,14 @@ std::vector<OnnxNodeCost> node_cost_rows(const std::vector<OnnxNode>& nodes,
   std::vector<OnnxNodeCost> rows;
   rows.reserve(nodes.size());
   CostMemo memo;
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
-    const OnnxNode& node = nodes[i];
-    OnnxNodeCost row;
-    row.name = node.name && !node.name->empty() ? *node.name : fmt::format("node_{}", i + 1);
-    row.op_type = node.op_type;
-    row.estimated_ops = estimate_with(node, shapes, memo);
-    rows.push_back(std::move(row));
-  }
+  for (const OnnxNode& node : nodes)
+    rows.push_back({estimate_with(node, shapes, memo)});
   return rows;
+}
+
+std::string onnx_node_cost_name(const OnnxNode& node, std::size_t index) {
+  if (node.name && !node.name->empty()) return std::string(*node.name);
+  return fmt::format("node_{}", index + 1);
 }
 
 }  // namespace orvik

@@ -7,31 +7,36 @@
 // guarded product is an unsigned 64-bit multiplication whose overflow makes the whole estimate
 // absent. Dimensions are read as their 64-bit patterns, so a negative one is a huge unsigned
 // factor in a guarded product.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "onnx/onnx_reader.hpp"
 
 namespace orvik {
 
-struct OnnxNode;
-
 // Tensor name -> dimensions, for the tensors whose shapes the file states as plain numbers.
-// Names compare byte-wise; a later insert of a name replaces the earlier one.
-using ShapeMap = std::map<std::string, std::vector<std::int64_t>, std::less<>>;
+// Names compare byte-wise; a later insert of a name replaces the earlier one. The names are views
+// into the records the shapes come from.
+using ShapeMap = std::map<std::string_view, std::vector<std::int64_t>, std::less<>>;
+
+// The names whose shapes the estimates of these nodes look up, in ascending byte order without
+// repeats: a shape map needs no other entry.
+std::vector<std::string_view> cost_shape_names(const std::vector<OnnxNode>& nodes);
 
 // One row per node, in node order.
-struct OnnxNodeCost {
-  std::string name;  // the node's non-empty name, else "node_{i}" with its 1-based position
-  std::string op_type;
-  std::optional<std::uint64_t> estimated_ops;
-};
-
 std::vector<OnnxNodeCost> node_cost_rows(const std::vector<OnnxNode>& nodes,
                                          const ShapeMap& shapes);
+
+// The name of the cost row of the node at 0-based `index`: the node's non-empty name, else
+// "node_{i}" with its 1-based position.
+std::string onnx_node_cost_name(const OnnxNode& node, std::size_t index);
 
 // By exact op_type: "Add", "Sub", "Mul", "Div", "Relu", "Tanh", "Gelu", "Sigmoid", "Softmax",
 // "BatchNormalization" and "LayerNormalization" cost the wrapping product of their first output's
@@ -43,9 +48,9 @@ std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const Shape
 // 2·M·N·K for A [M, K] and B [K, N], each transposed when the attribute "transA" / "transB" is
 // non-zero; M, N and K guarded. Absent unless both have two dims and the K sides agree, or when M
 // is negative.
-std::optional<std::uint64_t> estimate_gemm_ops(
-    std::span<const std::int64_t> a, std::span<const std::int64_t> b,
-    const std::map<std::string, std::int64_t>& attributes);
+std::optional<std::uint64_t> estimate_gemm_ops(std::span<const std::int64_t> a,
+                                               std::span<const std::int64_t> b,
+                                               std::span<const OnnxAttribute> attributes);
 
 // 2·batch·M·N·K for A [..., M, K] and B [..., K, N], every factor guarded. Batch dims (those before
 // the last two) align from the right; a missing one counts 1, and a pair of dims broadcasts when

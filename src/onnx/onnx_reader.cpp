@@ -1,12 +1,14 @@
 #include "onnx/onnx_reader.hpp"
 
 #include <algorithm>
-#include <type_traits>
+#include <array>
+#include <charconv>
 #include <utility>
 
 #include <fmt/core.h>
 #include <fmt/format.h>
 
+#include "onnx/onnx_cost.hpp"
 #include "onnx/proto_wire.hpp"
 #include "util/file.hpp"
 #include "util/text.hpp"
@@ -28,27 +30,40 @@ std::int32_t low_i32(std::uint64_t value) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-// Assigns (last wins) or appends a selected text field; the text must be UTF-8.
+// The number of length-delimited fields of each number below counts.size() in a message, so that
+// its lists are allocated once at their size. Counting stops at a malformed field; the walk that
+// decodes the message fails there.
+template <std::size_t N>
+std::array<std::size_t, N> count_messages(std::string_view message) {
+  std::array<std::size_t, N> counts{};
+  ProtoFieldReader reader(message);
+  ProtoField field;
+  while (reader.next(field)) {
+    if (field.wire_type == kWireLengthDelimited && field.number < N) ++counts[field.number];
+  }
+  return counts;
+}
+
+// Sets (last wins) or appends a selected text field, which must be UTF-8. The text is still a
+// view into the file: a message's decoder copies what it keeps into the arena once the message is
+// read, so a field repeated a million times is copied once.
 template <class Target>
 Result<void> take_text(const ProtoField& field, Target& target) {
   auto text = read_proto_string(field.payload);
   if (!text) return fail(std::move(text.error()));
-  if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
-    target.push_back(std::move(*text));
+  if constexpr (std::is_same_v<Target, std::vector<std::string_view>>) {
+    target.push_back(*text);
   } else {
-    target = std::move(*text);
+    target = *text;
   }
   return {};
 }
 
-// Decodes a sub-message into a fresh record and hands it to `keep` (which appends it or replaces
-// an earlier one), so a later occurrence replaces an earlier one whole.
-template <class Record, class Decode, class Keep>
-Result<void> take_message(const ProtoField& field, Decode decode, Keep keep) {
-  Record record;
-  if (auto decoded = decode(field.payload, record); !decoded) return decoded;
-  keep(std::move(record));
-  return {};
+// The texts of a list, then the list itself, copied into `arena`.
+std::span<const std::string_view> copy_texts(Arena& arena, std::vector<std::string_view>& texts) {
+  for (std::string_view& text : texts)
+    text = arena.copy_text(text);
+  return arena.copy_list(texts);
 }
 
 struct OnnxGraph {
@@ -60,8 +75,23 @@ struct OnnxGraph {
   std::vector<OnnxValueInfo> value_info;
 };
 
-Result<void> read_opset_import(std::string_view message, OnnxOpsetImport& opset) {
-  return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
+// What one read works with: the arena of the summary, which keeps everything the summary holds;
+// one for the value_info entries, which only the cost estimates read and which go with the read;
+// and the lists of the message being decoded, reused from message to message.
+struct ReadState {
+  explicit ReadState(Arena& kept_arena) : kept(kept_arena) {}
+
+  Arena& kept;
+  Arena dropped;
+  std::vector<std::string_view> inputs;
+  std::vector<std::string_view> outputs;
+  std::vector<OnnxAttribute> attributes;
+  std::vector<std::int64_t> dims;
+  std::vector<std::string_view> shape;
+};
+
+Result<void> read_opset_import(ReadState& state, std::string_view message, OnnxOpsetImport& opset) {
+  auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireLengthDelimited):
         return take_text(field, opset.domain);
@@ -71,11 +101,14 @@ Result<void> read_opset_import(std::string_view message, OnnxOpsetImport& opset)
     }
     return {};
   });
+  if (!read) return read;
+  opset.domain = state.kept.copy_text(opset.domain);
+  return {};
 }
 
 // Only the attributes that carry an integer matter: their name (1) and value i (3).
-Result<void> read_attribute(std::string_view message, OnnxNode& node) {
-  std::optional<std::string> name;
+Result<void> read_attribute(std::string_view message, std::vector<OnnxAttribute>& attributes) {
+  std::optional<std::string_view> name;
   std::optional<std::int64_t> value;
   auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
@@ -87,26 +120,53 @@ Result<void> read_attribute(std::string_view message, OnnxNode& node) {
     }
     return {};
   });
-  if (read && name && value) node.attributes.insert_or_assign(std::move(*name), *value);
+  if (read && name && value) attributes.push_back({*name, *value});
   return read;
 }
 
-Result<void> read_node(std::string_view message, OnnxNode& node) {
-  return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
+// The attributes in name order, each name once with its last value, copied into `arena`.
+std::span<const OnnxAttribute> copy_attributes(Arena& arena,
+                                               std::vector<OnnxAttribute>& attributes) {
+  std::stable_sort(attributes.begin(), attributes.end(),
+                   [](const OnnxAttribute& a, const OnnxAttribute& b) { return a.name < b.name; });
+  // Of a run of one name, the last (in wire order) stays.
+  const auto last_of_run =
+      std::unique(attributes.rbegin(), attributes.rend(),
+                  [](const OnnxAttribute& a, const OnnxAttribute& b) { return a.name == b.name; });
+  attributes.erase(attributes.begin(), last_of_run.base());
+  for (OnnxAttribute& attribute : attributes)
+    attribute.name = arena.copy_text(attribute.name);
+  return arena.copy_list(attributes);
+}
+
+Result<void> read_node(ReadState& state, std::string_view message, OnnxNode& node) {
+  state.inputs.clear();
+  state.outputs.clear();
+  state.attributes.clear();
+  std::optional<std::string_view> op_type;
+  auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireLengthDelimited):
-        return take_text(field, node.inputs);
+        return take_text(field, state.inputs);
       case tag(2, kWireLengthDelimited):
-        return take_text(field, node.outputs);
+        return take_text(field, state.outputs);
       case tag(3, kWireLengthDelimited):
         return take_text(field, node.name);
       case tag(4, kWireLengthDelimited):
-        return take_text(field, node.op_type);
+        return take_text(field, op_type);
       case tag(5, kWireLengthDelimited):
-        return read_attribute(field.payload, node);
+        return read_attribute(field.payload, state.attributes);
     }
     return {};
   });
+  if (!read) return read;
+  Arena& arena = state.kept;
+  if (op_type) node.op_type = arena.copy_text(*op_type);
+  if (node.name) node.name = arena.copy_text(*node.name);
+  node.inputs = copy_texts(arena, state.inputs);
+  node.outputs = copy_texts(arena, state.outputs);
+  node.attributes = copy_attributes(arena, state.attributes);
+  return {};
 }
 
 // Folds one field into a running fingerprint: its number as four little-endian bytes, its wire
@@ -136,15 +196,16 @@ Result<void> read_packed_dims(std::string_view payload, std::vector<std::int64_t
   return {};
 }
 
-Result<void> read_tensor(std::string_view message, OnnxInitializer& tensor) {
-  return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
+Result<void> read_tensor(ReadState& state, std::string_view message, OnnxInitializer& tensor) {
+  state.dims.clear();
+  auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     if (is_data_field(field.number)) fold_field(tensor.data_fingerprint, field);
     switch (tag(field)) {
       case tag(1, kWireVarint):
-        tensor.dims.push_back(static_cast<std::int64_t>(field.value));
+        state.dims.push_back(static_cast<std::int64_t>(field.value));
         break;
       case tag(1, kWireLengthDelimited):
-        return read_packed_dims(field.payload, tensor.dims);
+        return read_packed_dims(field.payload, state.dims);
       case tag(2, kWireVarint):
         tensor.data_type = low_i32(field.value);
         break;
@@ -163,43 +224,62 @@ Result<void> read_tensor(std::string_view message, OnnxInitializer& tensor) {
     }
     return {};
   });
+  if (!read) return read;
+  tensor.name = state.kept.copy_text(tensor.name);
+  tensor.dims = state.kept.copy_list(state.dims);
+  return {};
 }
 
-// A Dimension: "?" until a dim_value (1) or dim_param (2) sets it; the last one wins.
-Result<void> read_dimension(std::string_view message, std::vector<std::string>& shape) {
-  std::string text = "?";
+// A Dimension: "?" until a dim_value (1) or dim_param (2) sets it; the last one wins. Its text is
+// made in `arena` once the message is read.
+Result<void> read_dimension(std::string_view message, Arena& arena,
+                            std::vector<std::string_view>& shape) {
+  std::optional<ProtoField> last;
   auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireVarint):
-        text = fmt::format("{}", static_cast<std::int64_t>(field.value));
+        last = field;
         break;
       case tag(2, kWireLengthDelimited):
-        return take_text(field, text);
+        if (auto text = read_proto_string(field.payload); !text) return fail(text.error());
+        last = field;
+        break;
     }
     return {};
   });
-  if (read) shape.push_back(std::move(text));
-  return read;
+  if (!read) return read;
+  if (!last) {
+    shape.push_back("?");
+  } else if (last->wire_type == kWireVarint) {
+    char digits[24];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(last->value)).ptr;
+    shape.push_back(arena.copy_text({digits, end}));
+  } else {
+    shape.push_back(arena.copy_text(last->payload));
+  }
+  return {};
 }
 
-Result<void> read_shape(std::string_view message, std::vector<std::string>& shape) {
+Result<void> read_shape(std::string_view message, Arena& arena,
+                        std::vector<std::string_view>& shape) {
   return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
-    if (tag(field) == tag(1, kWireLengthDelimited)) return read_dimension(field.payload, shape);
-    return {};
+    if (tag(field) != tag(1, kWireLengthDelimited)) return {};
+    return read_dimension(field.payload, arena, shape);
   });
 }
 
 // TypeProto.tensor_type: elem_type (1) and shape (2); each shape replaces the earlier one.
-Result<void> read_tensor_type(std::string_view message, OnnxValueInfo& info) {
+Result<void> read_tensor_type(ReadState& state, std::string_view message, Arena& arena,
+                              OnnxValueInfo& info) {
   return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireVarint):
         info.elem_type = low_i32(field.value);
         break;
       case tag(2, kWireLengthDelimited):
-        return take_message<std::vector<std::string>>(
-            field, read_shape,
-            [&](std::vector<std::string> shape) { info.shape = std::move(shape); });
+        state.shape.clear();
+        return read_shape(field.payload, arena, state.shape);
     }
     return {};
   });
@@ -207,65 +287,107 @@ Result<void> read_tensor_type(std::string_view message, OnnxValueInfo& info) {
 
 // A TypeProto: only its first tensor_type is decoded; any other type leaves no element type and
 // no shape. Each type field of a value info replaces both.
-Result<void> read_type(std::string_view message, OnnxValueInfo& info) {
+Result<void> read_type(ReadState& state, std::string_view message, Arena& arena,
+                       OnnxValueInfo& info) {
   info.elem_type.reset();
-  info.shape.clear();
+  state.shape.clear();
   bool have_tensor_type = false;
   return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     if (have_tensor_type || tag(field) != tag(1, kWireLengthDelimited)) return {};
     have_tensor_type = true;
-    return read_tensor_type(field.payload, info);
+    return read_tensor_type(state, field.payload, arena, info);
   });
 }
 
-Result<void> read_value_info(std::string_view message, OnnxValueInfo& info) {
-  return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
+// A value info whose texts and shape `arena` keeps.
+Result<void> read_value_info(ReadState& state, std::string_view message, Arena& arena,
+                             OnnxValueInfo& info) {
+  state.shape.clear();
+  auto read = visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireLengthDelimited):
         return take_text(field, info.name);
       case tag(2, kWireLengthDelimited):
-        return read_type(field.payload, info);
+        return read_type(state, field.payload, arena, info);
     }
     return {};
   });
+  if (!read) return read;
+  info.name = arena.copy_text(info.name);
+  info.shape = arena.copy_list(state.shape);
+  return {};
 }
 
-template <class Record>
-auto append_to(std::vector<Record>& list) {
-  return [&list](Record record) { list.push_back(std::move(record)); };
+// Decodes one more record of a list (allocated at its size beforehand) in place.
+template <class Record, class Decode>
+Result<void> append_decoded(std::vector<Record>& list, Decode decode) {
+  return decode(list.emplace_back());
 }
 
-Result<void> read_graph(std::string_view message, OnnxGraph& graph) {
+Result<void> read_graph(ReadState& state, std::string_view message, OnnxGraph& graph) {
+  const auto counts = count_messages<14>(message);
+  graph.nodes.reserve(counts[1]);
+  graph.initializers.reserve(counts[5]);
+  graph.inputs.reserve(counts[11]);
+  graph.outputs.reserve(counts[12]);
+  graph.value_info.reserve(counts[13]);
   return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
+    const std::string_view payload = field.payload;
     switch (tag(field)) {
       case tag(1, kWireLengthDelimited):
-        return take_message<OnnxNode>(field, read_node, append_to(graph.nodes));
-      case tag(2, kWireLengthDelimited):
-        return take_text(field, graph.name);
+        return append_decoded(graph.nodes,
+                              [&](OnnxNode& node) { return read_node(state, payload, node); });
+      case tag(2, kWireLengthDelimited): {
+        std::optional<std::string_view> name;
+        if (auto taken = take_text(field, name); !taken) return taken;
+        graph.name = std::string(*name);
+        break;
+      }
       case tag(5, kWireLengthDelimited):
-        return take_message<OnnxInitializer>(field, read_tensor, append_to(graph.initializers));
+        return append_decoded(graph.initializers, [&](OnnxInitializer& tensor) {
+          return read_tensor(state, payload, tensor);
+        });
       case tag(11, kWireLengthDelimited):
-        return take_message<OnnxValueInfo>(field, read_value_info, append_to(graph.inputs));
+        return append_decoded(graph.inputs, [&](OnnxValueInfo& info) {
+          return read_value_info(state, payload, state.kept, info);
+        });
       case tag(12, kWireLengthDelimited):
-        return take_message<OnnxValueInfo>(field, read_value_info, append_to(graph.outputs));
+        return append_decoded(graph.outputs, [&](OnnxValueInfo& info) {
+          return read_value_info(state, payload, state.kept, info);
+        });
       case tag(13, kWireLengthDelimited):
-        return take_message<OnnxValueInfo>(field, read_value_info, append_to(graph.value_info));
+        return append_decoded(graph.value_info, [&](OnnxValueInfo& info) {
+          return read_value_info(state, payload, state.dropped, info);
+        });
     }
     return {};
   });
 }
 
-// Counts per op_type in byte order, then a stable sort by count descending.
+// Counts per op_type, by count descending and then op_type ascending. Runs of one type are
+// counted first: a graph of millions of nodes mostly repeats a few types, and then the counting
+// holds a few entries, not one per node.
 std::vector<OpCount> count_operators(const std::vector<OnnxNode>& nodes) {
-  std::map<std::string_view, std::uint64_t> counts;
-  for (const OnnxNode& node : nodes)
-    counts[node.op_type] += 1;
   std::vector<OpCount> ops;
-  ops.reserve(counts.size());
-  for (const auto& [op_type, count] : counts)
-    ops.push_back({std::string(op_type), count});
-  std::stable_sort(ops.begin(), ops.end(),
-                   [](const OpCount& a, const OpCount& b) { return a.count > b.count; });
+  for (const OnnxNode& node : nodes) {
+    if (ops.empty() || ops.back().op_type != node.op_type) ops.push_back({node.op_type, 0});
+    ops.back().count += 1;
+  }
+  std::sort(ops.begin(), ops.end(),
+            [](const OpCount& a, const OpCount& b) { return a.op_type < b.op_type; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    if (kept > 0 && ops[kept - 1].op_type == ops[i].op_type) {
+      ops[kept - 1].count += ops[i].count;
+    } else {
+      ops[kept++] = ops[i];
+    }
+  }
+  ops.resize(kept);
+  ops.shrink_to_fit();
+  std::sort(ops.begin(), ops.end(), [](const OpCount& a, const OpCount& b) {
+    return a.count != b.count ? a.count > b.count : a.op_type < b.op_type;
+  });
   return ops;
 }
 
@@ -273,7 +395,7 @@ std::vector<OpCount> count_operators(const std::vector<OnnxNode>& nodes) {
 void insert_stated_shape(ShapeMap& shapes, const OnnxValueInfo& info) {
   std::vector<std::int64_t> dims;
   dims.reserve(info.shape.size());
-  for (const std::string& text : info.shape) {
+  for (const std::string_view text : info.shape) {
     auto value = parse_u64(text);
     if (!value) return;
     dims.push_back(static_cast<std::int64_t>(*value));
@@ -281,14 +403,23 @@ void insert_stated_shape(ShapeMap& shapes, const OnnxValueInfo& info) {
   shapes.insert_or_assign(info.name, std::move(dims));
 }
 
+// The shapes of the names the cost estimates look up, and no others.
 ShapeMap build_shape_map(const OnnxGraph& graph) {
   ShapeMap shapes;
+  const std::vector<std::string_view> needed = cost_shape_names(graph.nodes);
+  if (needed.empty()) return shapes;
+  const auto is_needed = [&needed](std::string_view name) {
+    return std::binary_search(needed.begin(), needed.end(), name);
+  };
   for (const auto* list : {&graph.inputs, &graph.outputs, &graph.value_info}) {
-    for (const OnnxValueInfo& info : *list)
-      insert_stated_shape(shapes, info);
+    for (const OnnxValueInfo& info : *list) {
+      if (is_needed(info.name)) insert_stated_shape(shapes, info);
+    }
   }
   for (const OnnxInitializer& initializer : graph.initializers) {
-    shapes.insert_or_assign(initializer.name, initializer.dims);
+    if (!is_needed(initializer.name)) continue;
+    shapes.insert_or_assign(initializer.name, std::vector<std::int64_t>(initializer.dims.begin(),
+                                                                        initializer.dims.end()));
   }
   return shapes;
 }
@@ -329,53 +460,69 @@ Result<OnnxSummary> read_onnx(const std::string& path) {
 
 Result<OnnxSummary> read_onnx_bytes(const std::string& path, std::string_view bytes) {
   OnnxSummary summary;
-  std::optional<OnnxGraph> graph;
+  ReadState state(summary.arena);
+  OnnxGraph graph;
+  bool have_graph = false;
+  summary.opset_imports.reserve(count_messages<9>(bytes)[8]);
   auto read = visit_proto_fields(bytes, [&](const ProtoField& field) -> Result<void> {
     switch (tag(field)) {
       case tag(1, kWireVarint):
         summary.ir_version = static_cast<std::int64_t>(field.value);
         break;
-      case tag(2, kWireLengthDelimited):
-        return take_text(field, summary.producer);
-      case tag(7, kWireLengthDelimited):
-        return take_message<OnnxGraph>(field, read_graph,
-                                       [&](OnnxGraph decoded) { graph = std::move(decoded); });
+      case tag(2, kWireLengthDelimited): {
+        std::optional<std::string_view> producer;
+        if (auto taken = take_text(field, producer); !taken) return taken;
+        summary.producer = std::string(*producer);
+        break;
+      }
+      case tag(7, kWireLengthDelimited): {
+        // Only the last graph counts; an earlier one is dropped before the next is decoded.
+        graph = OnnxGraph();
+        have_graph = true;
+        return read_graph(state, field.payload, graph);
+      }
       case tag(8, kWireLengthDelimited):
-        return take_message<OnnxOpsetImport>(field, read_opset_import,
-                                             append_to(summary.opset_imports));
+        return read_opset_import(state, field.payload, summary.opset_imports.emplace_back());
     }
     return {};
   });
   if (!read) return fail(std::move(read.error()));
-  if (!graph) return fail("ONNX ModelProto did not contain graph field");
+  if (!have_graph) return fail("ONNX ModelProto did not contain graph field");
 
   summary.path = display_name(path);
   if (!is_valid_utf8(summary.path)) summary.path = path;
   summary.file_size_bytes = bytes.size();
-  summary.op_counts = count_operators(graph->nodes);
-  summary.node_costs = node_cost_rows(graph->nodes, build_shape_map(*graph));
+  summary.op_counts = count_operators(graph.nodes);
+  summary.node_costs = node_cost_rows(graph.nodes, build_shape_map(graph));
   for (const OnnxNodeCost& cost : summary.node_costs)
     summary.estimated_ops += cost.estimated_ops.value_or(0);
-  for (const OnnxInitializer& initializer : graph->initializers) {
+  for (const OnnxInitializer& initializer : graph.initializers) {
     const std::uint64_t values = onnx_value_count(initializer);
     summary.parameter_values += values;
     summary.parameter_memory_bytes += values * onnx_element_size(initializer.data_type);
   }
-  summary.value_info_entries = graph->value_info.size();
-  summary.graph_name = std::move(graph->name);
-  summary.nodes = std::move(graph->nodes);
-  summary.initializers = std::move(graph->initializers);
-  summary.inputs = std::move(graph->inputs);
-  summary.outputs = std::move(graph->outputs);
+  summary.value_info_entries = graph.value_info.size();
+  summary.graph_name = std::move(graph.name);
+  summary.nodes = std::move(graph.nodes);
+  summary.initializers = std::move(graph.initializers);
+  summary.inputs = std::move(graph.inputs);
+  summary.outputs = std::move(graph.outputs);
   return summary;
 }
 
-std::string format_dim_texts(const std::vector<std::string>& shape) {
+std::optional<std::int64_t> onnx_attribute(std::span<const OnnxAttribute> attributes,
+                                           std::string_view name) {
+  const auto found = std::ranges::lower_bound(attributes, name, {}, &OnnxAttribute::name);
+  if (found == attributes.end() || found->name != name) return std::nullopt;
+  return found->value;
+}
+
+std::string format_dim_texts(std::span<const std::string_view> shape) {
   if (shape.empty()) return "?";
   return fmt::format("[{}]", fmt::join(shape, ", "));
 }
 
-std::string format_dims(const std::vector<std::int64_t>& dims) {
+std::string format_dims(std::span<const std::int64_t> dims) {
   if (dims.empty()) return "scalar";
   std::string text = "[";
   for (std::size_t i = 0; i < dims.size(); ++i) {
@@ -386,18 +533,11 @@ std::string format_dims(const std::vector<std::int64_t>& dims) {
 }
 
 JsonValue opset_import_to_value(const OnnxOpsetImport& opset) {
-  JsonValue value = JsonValue::object();
-  value["domain"] = opset.domain;
-  value["version"] = optional_json(opset.version);
-  return value;
+  return build_json([&](JsonBuilder& out) { write_opset_import_json(out, opset); });
 }
 
 JsonValue value_info_to_value(const OnnxValueInfo& value_info) {
-  JsonValue value = JsonValue::object();
-  value["name"] = value_info.name;
-  value["elem_type"] = optional_json(value_info.elem_type);
-  value["shape"] = value_info.shape;
-  return value;
+  return build_json([&](JsonBuilder& out) { write_value_info_json(out, value_info); });
 }
 
 }  // namespace orvik

@@ -9,40 +9,51 @@
 // occurrence; a repeated field appends; a sub-message is decoded when its field is reached, so
 // its errors end the read there. Counts and totals are unsigned 64-bit and wrap on overflow.
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "artifact_kind/artifact_kind.hpp"
-#include "onnx/onnx_cost.hpp"
+#include "util/arena.hpp"
 #include "util/json.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
 
+// The texts and lists of the records below are views into the arena of the summary that holds
+// them (or, for records made by hand, into storage that outlives them): a file of millions of tiny
+// entries costs a few words per entry, not a string or vector object per field.
+
 // One OperatorSetIdProto.
 struct OnnxOpsetImport {
-  std::string domain;  // empty when absent
+  std::string_view domain;  // empty when absent
   std::optional<std::int64_t> version;
+};
+
+// One integer attribute of a node.
+struct OnnxAttribute {
+  std::string_view name;
+  std::int64_t value = 0;
 };
 
 // One NodeProto.
 struct OnnxNode {
-  std::string op_type = "Unknown";  // "Unknown" when absent; a present empty one stays empty
-  std::vector<std::string> inputs;  // empty names kept, so positions hold
-  std::vector<std::string> outputs;
-  std::optional<std::string> name;
-  // Only attributes with both a name and an integer value (field i); a later one of the same name
-  // replaces an earlier one. Float, string, tensor, graph and list attributes are never stored.
-  std::map<std::string, std::int64_t> attributes;
+  std::string_view op_type = "Unknown";  // "Unknown" when absent; a present empty one stays empty
+  std::span<const std::string_view> inputs;  // empty names kept, so positions hold
+  std::span<const std::string_view> outputs;
+  std::optional<std::string_view> name;
+  // Only attributes with both a name and an integer value (field i), in ascending byte order of
+  // their names, each name once: a later one replaces an earlier one. Float, string, tensor, graph
+  // and list attributes are never stored.
+  std::span<const OnnxAttribute> attributes;
 };
 
 // One TensorProto of the graph's initializer list.
 struct OnnxInitializer {
-  std::string name;                           // empty when absent
-  std::vector<std::int64_t> dims;             // packed and unpacked forms read alike
+  std::string_view name;                      // empty when absent
+  std::span<const std::int64_t> dims;         // packed and unpacked forms read alike
   std::optional<std::int32_t> data_type;      // the TensorProto data type code
   std::optional<std::int32_t> data_location;  // 1: external
   std::uint64_t raw_data_bytes = 0;           // length of the (last) raw_data payload
@@ -61,15 +72,21 @@ struct OnnxInitializer {
 
 // One ValueInfoProto: a graph input, output or value_info entry.
 struct OnnxValueInfo {
-  std::string name;                       // empty when absent
+  std::string_view name;                  // empty when absent
   std::optional<std::int32_t> elem_type;  // the tensor element type code
   // One text per dimension: the signed decimal dim_value, the dim_param, or "?" for neither.
   // Empty when the type is not a tensor type or states no shape.
-  std::vector<std::string> shape;
+  std::span<const std::string_view> shape;
+};
+
+// The cost row of one node: its estimate from the shapes the file states (onnx_cost.hpp). The
+// row's name and operator type are the node's (onnx_node_cost_name).
+struct OnnxNodeCost {
+  std::optional<std::uint64_t> estimated_ops;
 };
 
 struct OpCount {
-  std::string op_type;
+  std::string_view op_type;
   std::uint64_t count = 0;
 };
 
@@ -92,6 +109,8 @@ struct OnnxSummary {
   std::uint64_t parameter_values = 0;        // sum of the initializers' value counts
   std::uint64_t parameter_memory_bytes = 0;  // sum of value count times element size
   std::uint64_t estimated_ops = 0;           // sum of the node estimates that are present
+  // The texts and lists the records above view. A summary moves; it cannot be copied.
+  Arena arena;
 };
 
 // Reads the model at `path` (mapped, not copied, when it is a regular file). Errors: "read {}: {}"
@@ -111,17 +130,45 @@ std::uint64_t onnx_value_count(const OnnxInitializer& initializer);
 // every other code (FLOAT, INT32, UINT32, STRING, COMPLEX64, COMPLEX128, unknown ones) and none.
 std::uint64_t onnx_element_size(std::optional<std::int32_t> data_type);
 
+// The value of the attribute `name` of a node's attributes, when they have it.
+std::optional<std::int64_t> onnx_attribute(std::span<const OnnxAttribute> attributes,
+                                           std::string_view name);
+
 // A value info's shape texts as "[batch, 3]"; "?" when there are none.
-std::string format_dim_texts(const std::vector<std::string>& shape);
+std::string format_dim_texts(std::span<const std::string_view> shape);
 
 // Initializer dims as "[1, 3]", each as the unsigned decimal of its 64-bit pattern (so -1 prints
 // 18446744073709551615); "scalar" when there are none.
-std::string format_dims(const std::vector<std::int64_t>& dims);
+std::string format_dims(std::span<const std::int64_t> dims);
 
-// {"domain": text, "version": number or null}.
+// {"domain": text, "version": number or null}, written to a JsonStream or a JsonBuilder with its
+// keys in ascending order; opset_import_to_value builds it.
+template <class Out>
+void write_opset_import_json(Out& out, const OnnxOpsetImport& opset) {
+  out.begin_object();
+  out.key("domain");
+  out.string(opset.domain);
+  out.key("version");
+  out.value(optional_json(opset.version));
+  out.end();
+}
 JsonValue opset_import_to_value(const OnnxOpsetImport& opset);
 
-// {"elem_type": number or null, "name": text, "shape": [texts]}.
+// {"elem_type": number or null, "name": text, "shape": [texts]}, the same two ways.
+template <class Out>
+void write_value_info_json(Out& out, const OnnxValueInfo& value_info) {
+  out.begin_object();
+  out.key("elem_type");
+  out.value(optional_json(value_info.elem_type));
+  out.key("name");
+  out.string(value_info.name);
+  out.key("shape");
+  out.begin_array();
+  for (const std::string_view dim : value_info.shape)
+    out.string(dim);
+  out.end();
+  out.end();
+}
 JsonValue value_info_to_value(const OnnxValueInfo& value_info);
 
 }  // namespace orvik

@@ -84,11 +84,11 @@ Result<std::vector<ProtoField>> split_proto_fields(std::string_view message) {
   return fields;
 }
 
-Result<std::string> read_proto_string(std::string_view payload) {
+Result<std::string_view> read_proto_string(std::string_view payload) {
   if (auto checked = check_utf8(payload); !checked) {
     return fail("invalid UTF-8 string in ONNX protobuf: " + checked.error());
   }
-  return std::string(payload);
+  return payload;
 }
 
 }  // namespace orvik

@@ -2,8 +2,8 @@
 // A schema-less decoder of the protobuf wire format, as the ONNX reader needs it: one varint at a
 // cursor, the fields of one message in wire order, and a length-delimited payload as text. It
 // knows no field names; callers pick fields by number and wire type. Fields are views into the
-// caller's buffer; nothing is copied except the texts a caller asks for. Every failure is one of
-// the fixed messages below, which name neither the file, the field nor the offset.
+// caller's buffer, texts included: nothing is copied. Every failure is one of the fixed messages
+// below, which name neither the file, the field nor the offset.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -65,10 +65,10 @@ class ProtoFieldReader {
 // Every field of one message in wire order, or the first error (no partial list).
 Result<std::vector<ProtoField>> split_proto_fields(std::string_view message);
 
-// An owned copy of a payload that is valid UTF-8. Error: "invalid UTF-8 string in ONNX protobuf:
-// {}" with "invalid utf-8 sequence of N bytes from index I" or "incomplete utf-8 byte sequence
-// from index I" (offsets within the payload).
-Result<std::string> read_proto_string(std::string_view payload);
+// A payload as text, once it is found to be valid UTF-8; the caller copies what it keeps. Error:
+// "invalid UTF-8 string in ONNX protobuf: {}" with "invalid utf-8 sequence of N bytes from index
+// I" or "incomplete utf-8 byte sequence from index I" (offsets within the payload).
+Result<std::string_view> read_proto_string(std::string_view payload);
 
 // Calls `visit(field)` for each field in wire order, but only once the whole message has been
 // found well formed: a malformed field anywhere fails before any field is visited, even one the

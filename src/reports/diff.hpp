@@ -32,19 +32,27 @@ void print_diff_header(std::string_view type_word, std::string_view old_name,
                        std::string_view new_name);
 
 // How one kind of artifact is diffed. `print_sections` prints the text report below the header,
-// starting with its first section heading; `json` builds the whole JSON document.
+// starting with its first section heading; `json` builds the whole JSON document, and
+// `write_json`, when a kind has it, writes the same document to a stream as it goes.
 template <class Summary>
 struct DiffFormat {
   std::string_view type_word;
   Result<Summary> (*read)(const std::string& path);
   JsonValue (*json)(const Summary& old_summary, const Summary& new_summary);
   void (*print_sections)(const Summary& old_summary, const Summary& new_summary);
+  void (*write_json)(JsonStream& out, const Summary& old_summary,
+                     const Summary& new_summary) = nullptr;
 };
 
-// The JSON document (printed with print_json), or the header and the sections.
+// The JSON document (streamed when the kind can, else printed with print_json), or the header
+// and the sections.
 template <class Summary>
 CommandResult render_diff(const DiffFormat<Summary>& format, const Summary& old_summary,
                           const Summary& new_summary, bool json) {
+  if (json && format.write_json != nullptr) {
+    return print_json_stream(
+        [&](JsonStream& out) { format.write_json(out, old_summary, new_summary); });
+  }
   if (json) return print_json(format.json(old_summary, new_summary));
   print_diff_header(format.type_word, old_summary.path, new_summary.path);
   format.print_sections(old_summary, new_summary);

@@ -2,7 +2,7 @@
 // the operator types whose node count changed. It has no interpretation lines.
 #include "reports/diff_onnx.hpp"
 
-#include <map>
+#include <algorithm>
 
 #include <fmt/core.h>
 
@@ -15,71 +15,97 @@
 namespace orvik {
 namespace {
 
-// Name -> initializer; a later initializer of a name replaces an earlier one.
-std::map<std::string_view, const OnnxInitializer*> initializers_by_name(
-    const OnnxSummary& summary) {
-  std::map<std::string_view, const OnnxInitializer*> by_name;
-  for (const OnnxInitializer& initializer : summary.initializers)
-    by_name.insert_or_assign(initializer.name, &initializer);
-  return by_name;
-}
-
 std::string named_description(const OnnxInitializer* initializer) {
   return fmt::format("{} {}", initializer->name, describe_onnx_tensor(*initializer));
 }
 
-// One list of the tensor-change block, each entry written by `describe`.
+// One list of the tensor-change block, each listed entry written by `describe`.
 template <class Entries, class Describe>
 void print_tensor_list(std::string_view heading, const Entries& entries, Describe describe) {
-  std::vector<std::string> lines;
-  lines.reserve(entries.size());
-  for (const auto& entry : entries)
-    lines.push_back(describe(entry));
-  print_change_list(heading, std::vector<std::string_view>(lines.begin(), lines.end()));
+  print_change_list(heading, entries.size(), [&](std::size_t i) { return describe(entries[i]); });
+}
+
+template <class Out>
+void write_changed_tensor_json(Out& out, std::string_view name, const OnnxInitializer& old_tensor,
+                               const OnnxInitializer& new_tensor) {
+  out.begin_object();
+  out.key("name");
+  out.string(name);
+  out.key("new");
+  write_onnx_tensor_json(out, new_tensor);
+  out.key("old");
+  write_onnx_tensor_json(out, old_tensor);
+  out.end();
+}
+
+template <class Out>
+void write_named_tensors(Out& out, const std::vector<const OnnxInitializer*>& tensors) {
+  out.begin_array();
+  for (const OnnxInitializer* tensor : tensors)
+    write_named_tensor_json(out, tensor->name, *tensor);
+  out.end();
+}
+
+template <class Out>
+void write_diff_json(Out& out, const OnnxSummary& old_summary, const OnnxSummary& new_summary) {
+  out.begin_object();
+  out.key("changes");
+  out.begin_object();
+  out.key("estimated_ops");
+  out.value(change_json(old_summary.estimated_ops, new_summary.estimated_ops));
+  out.key("file_size_bytes");
+  out.value(change_json(old_summary.file_size_bytes, new_summary.file_size_bytes));
+  out.key("initializers");
+  out.value(change_json(old_summary.initializers.size(), new_summary.initializers.size()));
+  out.key("nodes");
+  out.value(change_json(old_summary.nodes.size(), new_summary.nodes.size()));
+  out.key("parameter_memory_bytes");
+  out.value(change_json(old_summary.parameter_memory_bytes, new_summary.parameter_memory_bytes));
+  out.key("parameter_values");
+  out.value(change_json(old_summary.parameter_values, new_summary.parameter_values));
+  out.end();
+  out.key("kind");
+  out.string("onnx_diff");
+  out.key("model_type");
+  out.string("ONNX");
+  out.key("new");
+  write_onnx_summary_json(out, new_summary);
+  out.key("old");
+  write_onnx_summary_json(out, old_summary);
+  out.key("operator_count_changes");
+  out.begin_array();
+  for (const OpCountChange& change : onnx_op_count_changes(old_summary, new_summary)) {
+    if (auto json = op_count_change_json(change.op_type, change.old_count, change.new_count)) {
+      out.value(*json);
+    }
+  }
+  out.end();
+
+  const OnnxTensorChanges tensors = onnx_tensor_changes(old_summary, new_summary);
+  out.key("parameter_tensors");
+  out.begin_object();
+  out.key("added");
+  write_named_tensors(out, tensors.added);
+  out.key("added_count");
+  out.value(JsonValue(tensors.added.size()));
+  out.key("changed");
+  out.begin_array();
+  for (const OnnxTensorChanges::Changed& change : tensors.changed) {
+    write_changed_tensor_json(out, change.old_tensor->name, *change.old_tensor, *change.new_tensor);
+  }
+  out.end();
+  out.key("changed_count");
+  out.value(JsonValue(tensors.changed.size()));
+  out.key("removed");
+  write_named_tensors(out, tensors.removed);
+  out.key("removed_count");
+  out.value(JsonValue(tensors.removed.size()));
+  out.end();
+  out.end();
 }
 
 JsonValue onnx_diff_json(const OnnxSummary& old_summary, const OnnxSummary& new_summary) {
-  JsonValue changes = JsonValue::object();
-  changes["file_size_bytes"] =
-      change_json(old_summary.file_size_bytes, new_summary.file_size_bytes);
-  changes["nodes"] = change_json(old_summary.nodes.size(), new_summary.nodes.size());
-  changes["initializers"] =
-      change_json(old_summary.initializers.size(), new_summary.initializers.size());
-  changes["parameter_values"] =
-      change_json(old_summary.parameter_values, new_summary.parameter_values);
-  changes["parameter_memory_bytes"] =
-      change_json(old_summary.parameter_memory_bytes, new_summary.parameter_memory_bytes);
-  changes["estimated_ops"] = change_json(old_summary.estimated_ops, new_summary.estimated_ops);
-
-  const OnnxTensorChanges tensors = onnx_tensor_changes(old_summary, new_summary);
-  const auto named = [](const OnnxInitializer* tensor) { return initializer_json(*tensor); };
-  JsonValue parameter_tensors = JsonValue::object();
-  parameter_tensors["added"] = json_array_of(tensors.added, named);
-  parameter_tensors["removed"] = json_array_of(tensors.removed, named);
-  parameter_tensors["changed"] =
-      json_array_of(tensors.changed, [](const OnnxTensorChanges::Changed& change) {
-        return changed_tensor_json(change.old_tensor->name, *change.old_tensor, *change.new_tensor);
-      });
-  parameter_tensors["added_count"] = tensors.added.size();
-  parameter_tensors["removed_count"] = tensors.removed.size();
-  parameter_tensors["changed_count"] = tensors.changed.size();
-
-  JsonValue op_changes = JsonValue::array();
-  for (const OpCountChange& change : onnx_op_count_changes(old_summary, new_summary)) {
-    if (auto json = op_count_change_json(change.op_type, change.old_count, change.new_count)) {
-      op_changes.push_back(std::move(*json));
-    }
-  }
-
-  JsonValue out = JsonValue::object();
-  out["kind"] = "onnx_diff";
-  out["model_type"] = "ONNX";
-  out["old"] = onnx_summary_json(old_summary);
-  out["new"] = onnx_summary_json(new_summary);
-  out["changes"] = std::move(changes);
-  out["parameter_tensors"] = std::move(parameter_tensors);
-  out["operator_count_changes"] = std::move(op_changes);
-  return out;
+  return build_json([&](JsonBuilder& out) { write_diff_json(out, old_summary, new_summary); });
 }
 
 void print_onnx_sections(const OnnxSummary& old_summary, const OnnxSummary& new_summary) {
@@ -117,11 +143,22 @@ void print_onnx_sections(const OnnxSummary& old_summary, const OnnxSummary& new_
   }
 }
 
+// The entries of an operator histogram in ascending byte order of their types.
+std::vector<const OpCount*> op_counts_by_type(const std::vector<OpCount>& op_counts) {
+  std::vector<const OpCount*> by_type;
+  by_type.reserve(op_counts.size());
+  for (const OpCount& entry : op_counts)
+    by_type.push_back(&entry);
+  std::sort(by_type.begin(), by_type.end(),
+            [](const auto* a, const auto* b) { return a->op_type < b->op_type; });
+  return by_type;
+}
+
 }  // namespace
 
 bool onnx_tensor_equal(const OnnxInitializer& a, const OnnxInitializer& b) {
-  return a.dims == b.dims && a.data_type == b.data_type && a.data_location == b.data_location &&
-         a.data_fingerprint == b.data_fingerprint &&
+  return std::ranges::equal(a.dims, b.dims) && a.data_type == b.data_type &&
+         a.data_location == b.data_location && a.data_fingerprint == b.data_fingerprint &&
          a.external_data_entries == b.external_data_entries &&
          a.external_data_fingerprint == b.external_data_fingerprint;
 }
@@ -139,18 +176,21 @@ std::string describe_onnx_tensor(const OnnxInitializer& initializer) {
 
 OnnxTensorChanges onnx_tensor_changes(const OnnxSummary& old_summary,
                                       const OnnxSummary& new_summary) {
-  const auto old_by_name = initializers_by_name(old_summary);
-  const auto new_by_name = initializers_by_name(new_summary);
+  const std::vector<const OnnxInitializer*> old_by_name = initializers_by_name(old_summary);
+  const std::vector<const OnnxInitializer*> new_by_name = initializers_by_name(new_summary);
   OnnxTensorChanges changes;
-  for (const auto& [name, tensor] : new_by_name) {
-    if (!old_by_name.contains(name)) changes.added.push_back(tensor);
-  }
-  for (const auto& [name, old_tensor] : old_by_name) {
-    const auto found = new_by_name.find(name);
-    if (found == new_by_name.end()) {
-      changes.removed.push_back(old_tensor);
-    } else if (!onnx_tensor_equal(*old_tensor, *found->second)) {
-      changes.changed.push_back({old_tensor, found->second});
+  auto old_it = old_by_name.begin();
+  auto new_it = new_by_name.begin();
+  while (old_it != old_by_name.end() || new_it != new_by_name.end()) {
+    if (new_it == new_by_name.end() ||
+        (old_it != old_by_name.end() && (*old_it)->name < (*new_it)->name)) {
+      changes.removed.push_back(*old_it++);
+    } else if (old_it == old_by_name.end() || (*new_it)->name < (*old_it)->name) {
+      changes.added.push_back(*new_it++);
+    } else {
+      if (!onnx_tensor_equal(**old_it, **new_it)) changes.changed.push_back({*old_it, *new_it});
+      ++old_it;
+      ++new_it;
     }
   }
   return changes;
@@ -158,28 +198,35 @@ OnnxTensorChanges onnx_tensor_changes(const OnnxSummary& old_summary,
 
 std::vector<OpCountChange> onnx_op_count_changes(const OnnxSummary& old_summary,
                                                  const OnnxSummary& new_summary) {
-  // Each op_counts list names a type once, so the map gathers both counts of every type.
-  std::map<std::string_view, OpCountChange> by_type;
-  for (const OpCount& entry : old_summary.op_counts)
-    by_type[entry.op_type].old_count = entry.count;
-  for (const OpCount& entry : new_summary.op_counts)
-    by_type[entry.op_type].new_count = entry.count;
+  // Each histogram names a type once, so one merge of the two sorted lists pairs the counts.
+  const std::vector<const OpCount*> old_by_type = op_counts_by_type(old_summary.op_counts);
+  const std::vector<const OpCount*> new_by_type = op_counts_by_type(new_summary.op_counts);
   std::vector<OpCountChange> changes;
-  for (auto& [op_type, change] : by_type) {
-    if (change.old_count == change.new_count) continue;
-    change.op_type = op_type;
-    changes.push_back(change);
+  auto old_it = old_by_type.begin();
+  auto new_it = new_by_type.begin();
+  while (old_it != old_by_type.end() || new_it != new_by_type.end()) {
+    OpCountChange change;
+    if (new_it == new_by_type.end() ||
+        (old_it != old_by_type.end() && (*old_it)->op_type < (*new_it)->op_type)) {
+      change = {(*old_it)->op_type, (*old_it)->count, 0};
+      ++old_it;
+    } else if (old_it == old_by_type.end() || (*new_it)->op_type < (*old_it)->op_type) {
+      change = {(*new_it)->op_type, 0, (*new_it)->count};
+      ++new_it;
+    } else {
+      change = {(*old_it)->op_type, (*old_it)->count, (*new_it)->count};
+      ++old_it;
+      ++new_it;
+    }
+    if (change.old_count != change.new_count) changes.push_back(change);
   }
   return changes;
 }
 
 JsonValue changed_tensor_json(std::string_view name, const OnnxInitializer& old_tensor,
                               const OnnxInitializer& new_tensor) {
-  JsonValue out = JsonValue::object();
-  out["name"] = name;
-  out["old"] = onnx_tensor_json(old_tensor);
-  out["new"] = onnx_tensor_json(new_tensor);
-  return out;
+  return build_json(
+      [&](JsonBuilder& out) { write_changed_tensor_json(out, name, old_tensor, new_tensor); });
 }
 
 std::optional<JsonValue> op_count_change_json(std::string_view op_type, std::uint64_t old_count,
@@ -193,7 +240,13 @@ std::optional<JsonValue> op_count_change_json(std::string_view op_type, std::uin
   return out;
 }
 
-const DiffFormat<OnnxSummary> kOnnxDiff = {"ONNX", read_onnx, onnx_diff_json, print_onnx_sections};
+void write_onnx_diff_json(JsonStream& out, const OnnxSummary& old_summary,
+                          const OnnxSummary& new_summary) {
+  write_diff_json(out, old_summary, new_summary);
+}
+
+const DiffFormat<OnnxSummary> kOnnxDiff = {"ONNX", read_onnx, onnx_diff_json, print_onnx_sections,
+                                           write_onnx_diff_json};
 
 CommandResult diff_onnx(const std::string& old_path, const std::string& new_path, bool json) {
   return diff_files(kOnnxDiff, old_path, new_path, json);

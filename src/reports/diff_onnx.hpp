@@ -22,7 +22,8 @@ bool onnx_tensor_equal(const OnnxInitializer& a, const OnnxInitializer& b);
 std::string describe_onnx_tensor(const OnnxInitializer& initializer);
 
 // Initializers of two models matched by name; of several initializers of one name in a model the
-// last counts. Every list is in ascending byte order of the names and points into the summaries.
+// last counts. Every list is in ascending byte order of the names and points into the summaries;
+// apart from them, the comparison holds one pointer per initializer.
 struct OnnxTensorChanges {
   struct Changed {
     const OnnxInitializer* old_tensor;
@@ -52,5 +53,9 @@ JsonValue changed_tensor_json(std::string_view name, const OnnxInitializer& old_
 // {"delta", "new", "old", "op"}; nothing when the counts are equal.
 std::optional<JsonValue> op_count_change_json(std::string_view op_type, std::uint64_t old_count,
                                               std::uint64_t new_count);
+
+// The "onnx_diff" document, written as it goes.
+void write_onnx_diff_json(JsonStream& out, const OnnxSummary& old_summary,
+                          const OnnxSummary& new_summary);
 
 }  // namespace orvik

@@ -118,7 +118,7 @@ bool name_mentions(std::string_view needle, std::string_view text) {
 
 bool any_name_mentions(const OnnxNode& node, std::string_view needle) {
   if (node.name && name_mentions(needle, *node.name)) return true;
-  const auto mentions = [needle](const std::string& name) { return name_mentions(needle, name); };
+  const auto mentions = [needle](std::string_view name) { return name_mentions(needle, name); };
   return std::any_of(node.inputs.begin(), node.inputs.end(), mentions) ||
          std::any_of(node.outputs.begin(), node.outputs.end(), mentions);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The `onnx` command (also `inspect` of an ONNX model): the "ONNX Model Summary" of one model as
-// text, or one JSON object of kind "onnx_inspect". Also the JSON objects that describe a summary,
-// an initializer and a node cost, which the ONNX diff reuses, and the element-type names.
+// text, or one JSON object of kind "onnx_inspect". Also the JSON objects that describe a summary
+// and an initializer, which the ONNX diff reuses, the initializers by name, and the element-type
+// names.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,32 +30,47 @@ void print_onnx_report(const OnnxSummary& summary, std::uint64_t limit);
 // (string), 14 and 15 (complex), any other code and no code.
 std::string_view onnx_dtype_name(std::optional<std::int32_t> code);
 
+// The initializers in ascending byte order of their names, one per name: of several with one
+// name, the last. A run of initializers of one name is one entry before the sort, so a flood of
+// them costs no list as long as itself.
+std::vector<const OnnxInitializer*> initializers_by_name(const OnnxSummary& summary);
+
 // The graph inputs whose name is not the name of any initializer, in input order.
 std::vector<const OnnxValueInfo*> inputs_without_initializers(const OnnxSummary& summary);
 
-// One "{domain}={version}" per opset import, "{domain}=?" without a version; an empty domain is
-// written "ai.onnx".
-std::vector<std::string> format_opset_imports(const std::vector<OnnxOpsetImport>& opsets);
+// "{domain}={version}", or "{domain}=?" without a version; an empty domain is written "ai.onnx".
+std::string format_opset_import(const OnnxOpsetImport& opset);
 
 // Whether an initializer's data lives outside the model file: external_data entries, or
 // data_location 1.
 bool onnx_external_data(const OnnxInitializer& initializer);
 
+// The JSON objects of the ONNX reports. Each is written by one function, to a JsonStream (the
+// commands, which write their documents as they go, so that a model of millions of entries costs
+// no more memory in JSON than in text) or to a JsonBuilder (the value forms below); the members
+// come in ascending key order, so both give the text a value tree prints.
+
 // The summary object of the inspect report, also "old" and "new" of the diff.
+template <class Out>
+void write_onnx_summary_json(Out& out, const OnnxSummary& summary);
 JsonValue onnx_summary_json(const OnnxSummary& summary);
 
 // One initializer without its name: shape, dtype, data_type, values, estimated_bytes,
 // raw_data_bytes, the two fingerprints, external_data, external_data_entries, data_location.
+template <class Out>
+void write_onnx_tensor_json(Out& out, const OnnxInitializer& initializer);
 JsonValue onnx_tensor_json(const OnnxInitializer& initializer);
 
 // {"name": name, "tensor": onnx_tensor_json}; initializer_json takes the initializer's own name.
+template <class Out>
+void write_named_tensor_json(Out& out, std::string_view name, const OnnxInitializer& initializer);
 JsonValue named_tensor_json(std::string_view name, const OnnxInitializer& initializer);
 JsonValue initializer_json(const OnnxInitializer& initializer);
 
-// {"estimated_ops", "name", "op_type"} of a row that has an estimate (0 stands in for none).
-JsonValue node_cost_json(const OnnxNodeCost& cost);
-
-// The whole `--json` document of one model.
+// The whole `--json` document of one model. Among its parts, "most_expensive_ops" lists up to
+// ten {"estimated_ops", "name", "op_type"} objects of the nodes that have an estimate.
+template <class Out>
+void write_onnx_inspect_json(Out& out, const OnnxSummary& summary);
 JsonValue onnx_inspect_json(const OnnxSummary& summary);
 
 }  // namespace orvik

@@ -148,13 +148,19 @@ void print_feature_name_changes(const NameList& old_names, const NameList& new_n
 }
 
 void print_change_list(std::string_view heading, const std::vector<std::string_view>& entries) {
-  if (entries.empty()) return;
+  print_change_list(heading, entries.size(),
+                    [&](std::size_t i) { return std::string(entries[i]); });
+}
+
+void print_change_list(std::string_view heading, std::size_t count,
+                       const std::function<std::string(std::size_t)>& describe) {
+  if (count == 0) return;
   print_line(fmt::format("  {}:", heading));
-  for (std::size_t i = 0; i < entries.size() && i < kListedChangeLimit; ++i) {
-    print_line(fmt::format("    {}", entries[i]));
+  for (std::size_t i = 0; i < count && i < kListedChangeLimit; ++i) {
+    print_line(fmt::format("    {}", describe(i)));
   }
-  if (entries.size() > kListedChangeLimit) {
-    print_line(fmt::format("    ... {} more", entries.size() - kListedChangeLimit));
+  if (count > kListedChangeLimit) {
+    print_line(fmt::format("    ... {} more", count - kListedChangeLimit));
   }
 }
 

@@ -45,6 +45,9 @@ void print_feature_name_changes(const NameList& old_names, const NameList& new_n
 // One list of a change block: "  {heading}:", the first 12 entries as "    {entry}", then
 // "    ... N more"; nothing at all when there are no entries.
 void print_change_list(std::string_view heading, const std::vector<std::string_view>& entries);
+// The same for `count` entries, entry i written by `describe(i)`; only the listed ones are.
+void print_change_list(std::string_view heading, std::size_t count,
+                       const std::function<std::string(std::size_t)>& describe);
 
 // Writes the value pretty with a trailing newline; "serialize JSON: {}" when that fails.
 CommandResult print_json(const JsonValue& value);

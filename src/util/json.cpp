@@ -277,8 +277,8 @@ void JsonStream::key(std::string_view key) {
   if (!level.empty) text_.push_back(',');
   level.empty = false;
   new_line();
-  if (!append_string(text_, key, error_)) return;
-  text_.append(": ");
+  if (!put_string(key)) return;
+  if (sink_) text_.append(": ");
   key_written_ = true;
 }
 
@@ -307,8 +307,17 @@ void JsonStream::value(const OrderedJson& value) {
 
 void JsonStream::string(std::string_view text) {
   before_value();
-  if (error_.empty()) append_string(text_, text, error_);
+  if (error_.empty()) put_string(text);
   hand_over(false);
+}
+
+// Without a sink only the check is made: no text is formed that nobody would read.
+bool JsonStream::put_string(std::string_view text) {
+  if (sink_) return append_string(text_, text, error_);
+  const Utf8Scan scan = scan_utf8(text);
+  if (scan.valid_up_to == text.size()) return true;
+  error_ = invalid_utf8_message(text, scan);
+  return false;
 }
 
 CommandResult JsonStream::finish() {
@@ -331,6 +340,7 @@ void JsonStream::before_value() {
 }
 
 void JsonStream::new_line() {
+  if (!sink_) return;
   text_.push_back('\n');
   text_.append(2 * levels_.size(), ' ');
 }
@@ -345,6 +355,17 @@ void JsonStream::hand_over(bool all) {
   if (text_.empty() || (!all && text_.size() < kChunk)) return;
   if (sink_) sink_(text_);
   text_.clear();
+}
+
+JsonValue* JsonBuilder::place(JsonValue value) {
+  if (open_.empty()) {
+    root_ = std::move(value);
+    return &root_;
+  }
+  JsonValue& parent = *open_.back();
+  if (parent.is_object()) return &(parent[key_] = std::move(value));
+  parent.push_back(std::move(value));
+  return &parent.back();
 }
 
 Result<std::string> stream_json_text(const std::function<void(JsonStream&)>& write) {

@@ -73,6 +73,7 @@ class JsonStream {
   void open(char bracket);
   void before_value();
   void new_line();
+  bool put_string(std::string_view text);
   void hand_over(bool all);
 
   std::function<void(std::string_view)> sink_;
@@ -81,6 +82,40 @@ class JsonStream {
   bool key_written_ = false;
   std::string error_;
 };
+
+// Builds a value tree from the calls a JsonStream takes, so that one function can write a
+// document both ways: as text while it goes, or as a value. Members land in the tree's own order
+// (objects sort their keys), so a writer that gives them in ascending byte order of their keys
+// produces the same text either way.
+class JsonBuilder {
+ public:
+  void begin_object() { open(JsonValue::object()); }
+  void begin_array() { open(JsonValue::array()); }
+  void end() { open_.pop_back(); }
+  void key(std::string_view key) { key_ = key; }
+  void value(const JsonValue& value) { place(value); }
+  // Any bytes: a text that is not UTF-8 fails only when the value is written.
+  void string(std::string_view text) { place(JsonValue(std::string(text))); }
+
+  // The value built so far; the builder is left empty.
+  JsonValue take() { return std::move(root_); }
+
+ private:
+  JsonValue* place(JsonValue value);
+  void open(JsonValue container) { open_.push_back(place(std::move(container))); }
+
+  JsonValue root_;
+  std::vector<JsonValue*> open_;  // the innermost last; an open container never moves
+  std::string key_;
+};
+
+// The value `write` gives a builder.
+template <class Write>
+JsonValue build_json(Write&& write) {
+  JsonBuilder builder;
+  write(builder);
+  return builder.take();
+}
 
 // The whole text `write` gives a stream (no trailing newline); the error is the writer's message.
 Result<std::string> stream_json_text(const std::function<void(JsonStream&)>& write);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "onnx_test_support.hpp"
 #include "util/file.hpp"
 #include "util/text.hpp"
 
@@ -18,26 +19,20 @@ namespace {
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/onnx/";
 constexpr char kNoGraph[] = "ONNX ModelProto did not contain graph field";
 
-std::string varint(std::uint64_t v) {
-  std::string out;
-  for (; v >= 0x80; v >>= 7)
-    out.push_back(static_cast<char>(v | 0x80));
-  out.push_back(static_cast<char>(v));
-  return out;
-}
-
-// A varint field and a length-delimited field.
-std::string vf(std::uint64_t number, std::uint64_t value) {
-  return varint(number << 3) + varint(value);
-}
-std::string lf(std::uint64_t number, std::string_view payload) {
-  return varint(number << 3 | 2) + varint(payload.size()) + std::string(payload);
-}
+using onnx_test::lf;
+using onnx_test::varint;
+using onnx_test::vf;
 
 OnnxSummary read_model(std::string_view bytes) {
   auto summary = read_onnx_bytes("models/m.onnx", bytes);
   EXPECT_TRUE(summary.has_value()) << summary.error();
-  return summary.value_or(OnnxSummary{});
+  return summary ? std::move(*summary) : OnnxSummary{};
+}
+
+// A record's list, to compare with an expected one.
+template <class T>
+std::vector<T> list(std::span<const T> items) {
+  return {items.begin(), items.end()};
 }
 
 std::string read_error(std::string_view bytes) {
@@ -67,7 +62,7 @@ JsonValue as_expectation(const std::string& file, const OnnxSummary& s) {
   j["initializers"] = JsonValue::array();
   for (const OnnxInitializer& t : s.initializers) {
     j["initializers"].push_back({{"name", t.name},
-                                 {"dims", t.dims},
+                                 {"dims", list(t.dims)},
                                  {"data_type", optional_json(t.data_type)},
                                  {"data_location", optional_json(t.data_location)},
                                  {"raw_data_bytes", t.raw_data_bytes},
@@ -162,11 +157,16 @@ TEST(OnnxReader, NodesAttributesAndTheHistogram) {
     graph += lf(1, lf(4, op));
   const OnnxSummary s = read_model(lf(7, graph));
   const OnnxNode& n = s.nodes[0];
-  EXPECT_EQ(n.inputs, (std::vector<std::string>{"x", "", "w"}));
-  EXPECT_EQ(n.outputs, std::vector<std::string>{"y"});
+  EXPECT_EQ(list(n.inputs), (std::vector<std::string_view>{"x", "", "w"}));
+  EXPECT_EQ(list(n.outputs), std::vector<std::string_view>{"y"});
   EXPECT_EQ(n.name, "fc");
-  EXPECT_EQ(n.attributes,
-            (std::map<std::string, std::int64_t>{{"axis", -1}, {"transA", 0}, {"transB", 2}}));
+  std::vector<std::pair<std::string_view, std::int64_t>> attributes;
+  for (const OnnxAttribute& attribute : n.attributes)
+    attributes.emplace_back(attribute.name, attribute.value);
+  EXPECT_EQ(attributes, (std::vector<std::pair<std::string_view, std::int64_t>>{
+                            {"axis", -1}, {"transA", 0}, {"transB", 2}}));
+  EXPECT_EQ(onnx_attribute(n.attributes, "transB"), 2);
+  EXPECT_EQ(onnx_attribute(n.attributes, "alpha"), std::nullopt);
   EXPECT_EQ(s.nodes[1].op_type, "");         // present but empty
   EXPECT_EQ(s.nodes[2].op_type, "Unknown");  // op_type of wire type 0 is skipped
   std::vector<std::pair<std::string, std::uint64_t>> ops;
@@ -189,11 +189,11 @@ TEST(OnnxReader, InitializersTotalsAndFingerprints) {
   const OnnxSummary s = read_model(lf(7, graph));
   ASSERT_EQ(s.initializers.size(), 5u);
   const OnnxInitializer& packed = s.initializers[0];
-  EXPECT_EQ(packed.dims, (std::vector<std::int64_t>{2, 3}));
+  EXPECT_EQ(list(packed.dims), (std::vector<std::int64_t>{2, 3}));
   EXPECT_EQ(packed.raw_data_bytes, 1u);
   EXPECT_EQ(packed.data_fingerprint, fnv(std::string("\x09\x00\x00\x00\x02\x01", 6)));
   const OnnxInitializer& unpacked = s.initializers[1];
-  EXPECT_EQ(unpacked.dims, packed.dims);
+  EXPECT_EQ(list(unpacked.dims), list(packed.dims));
   EXPECT_EQ(unpacked.data_fingerprint,
             fnv(std::string("\x05\x00\x00\x00\x00\x07", 6) + std::string(7, '\0')));
   const OnnxInitializer& int32_packed = s.initializers[2];
@@ -241,11 +241,11 @@ TEST(OnnxReader, ValueInfoShapesFeedTheCostEstimates) {
       lf(1, lf(4, "Tanh") + lf(2, "c")) + lf(1, lf(4, "Relu"));
   const OnnxSummary s = read_model(lf(7, graph));
   ASSERT_EQ(s.inputs.size(), 4u);
-  EXPECT_EQ(s.inputs[0].shape, (std::vector<std::string>{"batch", "?", "-1"}));
+  EXPECT_EQ(list(s.inputs[0].shape), (std::vector<std::string_view>{"batch", "?", "-1"}));
   EXPECT_EQ(s.inputs[0].elem_type, 1);
   EXPECT_TRUE(s.inputs[2].shape.empty());  // a second, non-tensor type replaces the first
   EXPECT_EQ(s.inputs[2].elem_type, std::nullopt);
-  EXPECT_EQ(s.inputs[3].shape, std::vector<std::string>{"2"});
+  EXPECT_EQ(list(s.inputs[3].shape), std::vector<std::string_view>{"2"});
   EXPECT_EQ(s.value_info_entries, 2u);
   std::vector<std::optional<std::uint64_t>> estimates;
   for (const OnnxNodeCost& c : s.node_costs)
@@ -255,7 +255,7 @@ TEST(OnnxReader, ValueInfoShapesFeedTheCostEstimates) {
   EXPECT_EQ(s.estimated_ops, 25u);
 
   EXPECT_EQ(format_dim_texts({}), "?");
-  EXPECT_EQ(format_dims({-1}), "[18446744073709551615]");
+  EXPECT_EQ(format_dims(std::vector<std::int64_t>{-1}), "[18446744073709551615]");
   EXPECT_EQ(format_dims({}), "scalar");
   EXPECT_EQ(write_json(value_info_to_value(s.inputs[2]), JsonStyle::Compact).value(),
             R"({"elem_type":null,"name":"b","shape":[]})");

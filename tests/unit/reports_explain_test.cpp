@@ -189,11 +189,13 @@ std::vector<OpCount> ops(std::uint64_t softmax, std::uint64_t matmul, std::uint6
   return out;
 }
 
+// Their dims live as long as the test program.
 std::vector<OnnxInitializer> initializers(const std::vector<std::vector<std::int64_t>>& shapes) {
+  static Arena dims;
   std::vector<OnnxInitializer> out;
-  for (const auto& dims : shapes) {
+  for (const auto& shape : shapes) {
     out.emplace_back();
-    out.back().dims = dims;
+    out.back().dims = dims.copy_list(shape);
   }
   return out;
 }
@@ -243,8 +245,10 @@ TEST(ExplainOnnx, ScoresEvidenceAndNames) {
   // Names: ASCII letters only are lower-cased; output names count; "embed" alone does not.
   OnnxSummary named;
   named.nodes.resize(2);
-  named.nodes[0].outputs = {"x"};
-  named.nodes[1].outputs = {"y", "SELF_ATTENTION/out"};
+  const std::string_view first_outputs[] = {"x"};
+  std::string_view second_outputs[] = {"y", "SELF_ATTENTION/out"};
+  named.nodes[0].outputs = first_outputs;
+  named.nodes[1].outputs = second_outputs;
   named.initializers = initializers({{4}});
   named.initializers[0].name = "Word_Embeddings";
   const std::string evidence =
@@ -253,7 +257,7 @@ TEST(ExplainOnnx, ScoresEvidenceAndNames) {
   EXPECT_NE(
       capture_stdout([&] { explain_onnx_architecture(named); }).find("Evidence:\n" + evidence),
       std::string::npos);
-  named.nodes[1].outputs[1] = "self_attent\xc4\xb0on";  // U+0130 in place of the i
+  second_outputs[1] = "self_attent\xc4\xb0on";  // U+0130 in place of the i
   named.initializers[0].name = "embed";
   EXPECT_NE(capture_stdout([&] {
               explain_onnx_architecture(named);
@@ -268,7 +272,7 @@ TEST(ExplainDiff, OnnxSummaryNamesTheAttentionChange) {
   old_s.op_counts = ops(0, 0, 0, 0, 12);
   old_s.parameter_values = 1000;
   old_s.estimated_ops = 0;
-  OnnxSummary new_s = old_s;
+  OnnxSummary new_s;
   new_s.op_counts = ops(0, 0, 0, 0, 24);
   new_s.parameter_values = 2000;
   new_s.estimated_ops = 10;

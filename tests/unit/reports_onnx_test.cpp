@@ -1,11 +1,13 @@
 // The ONNX inspect report and the ONNX diff: the option and read errors of the onnx command, the
-// report rules on hand-built summaries, and the diff's symmetry over every pair of corpus models.
+// report rules on hand-built summaries, the diff's symmetry over every pair of corpus models, and
+// the JSON documents written as they go against the text of their value trees.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "onnx_test_support.hpp"
 #include "python_bridge_test_support.hpp"
 #include "reports/diff.hpp"
 #include "reports/diff_onnx.hpp"
@@ -48,17 +50,29 @@ TEST(OnnxCommand, FailsBeforePrintingAnything) {
   }
 }
 
-OnnxInitializer tensor(std::string name, std::vector<std::int64_t> dims,
+// The texts and lists of the records made below live as long as the test program.
+Arena& test_arena() {
+  static Arena arena;
+  return arena;
+}
+
+OnnxInitializer tensor(std::string_view name, std::vector<std::int64_t> dims,
                        std::optional<std::int32_t> data_type = 1) {
   OnnxInitializer t;
-  t.name = std::move(name);
-  t.dims = std::move(dims);
+  t.name = test_arena().copy_text(name);
+  t.dims = test_arena().copy_list(dims);
   t.data_type = data_type;
   return t;
 }
 
-OnnxNodeCost cost(std::string name, std::string op, std::optional<std::uint64_t> ops) {
-  return {std::move(name), std::move(op), ops};
+// A node with its cost row.
+void add_node(OnnxSummary& s, std::string_view name, std::string_view op,
+              std::optional<std::uint64_t> ops) {
+  OnnxNode node;
+  node.name = test_arena().copy_text(name);
+  node.op_type = op;
+  s.nodes.push_back(node);
+  s.node_costs.push_back({ops});
 }
 
 // No metadata, inputs that are all initializers, no outputs, operator and initializer lists
@@ -68,11 +82,16 @@ OnnxSummary edge_summary() {
   s.path = "edge.onnx";
   s.file_size_bytes = 1536;
   s.opset_imports = {{"", 13}, {"ai.onnx.ml", std::nullopt}};
-  s.inputs = {{"w", 1, {"3", "4"}}};
+  s.inputs = {{"w", 1, test_arena().copy_list(std::vector<std::string_view>{"3", "4"})}};
   s.op_counts = {{"Gemm", 3}, {"AVeryLongCustomOperatorOp", 2}, {"Relu", 1}};
-  s.node_costs = {cost("n1", "Relu", 10), cost("z", "Gemm", 50), cost("n3", "Relu", std::nullopt),
-                  cost("a", "Gemm", 50),  cost("n5", "Relu", 5), cost("n6", "Relu", 5),
-                  cost("n7", "Relu", 7),  cost("n8", "Relu", 1)};
+  add_node(s, "n1", "Relu", 10);
+  add_node(s, "z", "Gemm", 50);
+  add_node(s, "n3", "Relu", std::nullopt);
+  add_node(s, "a", "Gemm", 50);
+  add_node(s, "n5", "Relu", 5);
+  add_node(s, "n6", "Relu", 5);
+  add_node(s, "n7", "Relu", 7);
+  add_node(s, "n8", "Relu", 1);
   s.estimated_ops = 128;
   OnnxInitializer w = tensor("w", {3, 4});
   w.raw_data_bytes = 48;
@@ -94,7 +113,7 @@ TEST(OnnxReport, EdgeRowsText) {
             "  Opsets: ai.onnx=13, ai.onnx.ml=?\n"
             "\n"
             "Graph:\n"
-            "  Nodes: 0\n"
+            "  Nodes: 8\n"
             "  Initializers: 4\n"
             "  Value info entries: 0\n"
             "  Parameters: 14 values / 64 B\n"
@@ -150,7 +169,7 @@ TEST(OnnxReport, EdgeRowsJson) {
   // Twelve estimates: the JSON stops at ten.
   OnnxSummary many;
   for (int i = 0; i < 12; ++i)
-    many.node_costs.push_back(cost("n" + std::to_string(i), "Add", 1));
+    add_node(many, "n" + std::to_string(i), "Add", 1);
   EXPECT_EQ(onnx_inspect_json(many)["most_expensive_ops"].size(), 10u);
 }
 
@@ -271,6 +290,101 @@ TEST(OnnxDiff, CorpusPairsAreSymmetric) {
         EXPECT_TRUE(same.added.empty() && same.removed.empty() && same.changed.empty());
         EXPECT_TRUE(onnx_op_count_changes(a, b).empty());
       }
+    }
+  }
+}
+
+// Small floods of the entries a hostile file repeats millions of times, and one model of texts
+// that need escapes, repeated names, tied costs and every kind of initializer.
+std::vector<std::string> hostile_models() {
+  using onnx_test::lf;
+  using onnx_test::vf;
+  const auto times = [](std::string_view item, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+      out += item;
+    return out;
+  };
+  const auto numbered = [](int count, auto item) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+      out += item(std::to_string(i), i);
+    return out;
+  };
+  const auto input = [](std::string_view name, std::vector<std::string> dims) {
+    std::string shape;
+    for (const std::string& dim : dims)
+      shape += lf(1, dim);
+    return lf(11, lf(1, name) + lf(2, lf(1, vf(1, 1) + lf(2, shape))));
+  };
+  const std::string odd = "q\"\\\n\x01\xc3\xa9";
+  const std::string mixed =
+      lf(2, odd) + input(odd, {vf(1, 2), lf(2, "batch"), "", vf(1, -1ull)}) +
+      input("y", {vf(1, 3)}) + lf(12, lf(1, "y")) + lf(5, lf(8, "dup") + vf(1, 2)) +
+      lf(5, lf(8, "dup") + vf(1, 3) + vf(2, 7) + lf(9, "abc")) +
+      lf(5, lf(8, odd) + lf(13, "k") + vf(14, 1)) + lf(5, lf(8, "y") + vf(1, 3) + vf(5, 9)) +
+      numbered(12, [&](const std::string& i, int n) {
+        return lf(1, lf(2, "y") + lf(4, n % 3 == 0 ? "Relu" : "Add") +
+                         (n % 2 == 0 ? lf(3, n % 4 == 0 ? "node_" + i : odd + i) : ""));
+      });
+  return {
+      lf(7, times(std::string("\x0a\x00", 2), 300)),
+      lf(7, times(lf(1, lf(4, "A")), 300)),
+      lf(7, numbered(300, [](const std::string& i, int) { return lf(1, lf(4, "Op" + i)); })),
+      lf(7, numbered(300,
+                     [](const std::string& i, int) {
+                       return lf(5, vf(1, 1) + vf(2, 1) + lf(8, "w" + i) + lf(9, "\x01\x02"));
+                     })),
+      lf(7, times(std::string("\x2a\x00", 2), 300)),
+      lf(7, input("x", std::vector<std::string>(300, ""))),
+      times(lf(8, lf(1, "") + vf(2, 17)), 300) + lf(8, lf(1, odd)) + lf(7, ""),
+      lf(7, numbered(300,
+                     [&](const std::string& i, int n) {
+                       return input("i" + i, {vf(1, static_cast<std::uint64_t>(n))});
+                     })),
+      lf(7, numbered(20,
+                     [&](const std::string& i, int n) {
+                       std::vector<std::string> dims(64, vf(1, 1));
+                       dims[62 + n % 2] = vf(1, 2);
+                       return input("x" + i, dims);
+                     }) +
+                numbered(10,
+                         [](const std::string&, int n) {
+                           return lf(1, lf(1, "x" + std::to_string(2 * n)) +
+                                            lf(1, "x" + std::to_string(2 * n + 1)) + lf(2, "m") +
+                                            lf(4, "MatMul"));
+                         })),
+      vf(1, 9) + lf(2, odd) + lf(7, mixed),
+  };
+}
+
+// What the commands stream (inspect --json of each model, diff --json of each pair) is the text
+// of the value tree of the same document: the members come in the tree's key order.
+TEST(OnnxJson, StreamedDocumentsAreTheValueTreeText) {
+  std::vector<OnnxSummary> models;
+  for (const char* file : {"onnx/ch_ppocr_mobile_v2.0_cls_infer.onnx", "onnx/if_subgraph.onnx",
+                           "onnx/mlp_external.onnx", "onnx/mlp_helper.onnx",
+                           "onnx/silero_vad_legacy.onnx", "onnx/tree_ensemble_ml.onnx",
+                           "onnx/typed_fields_sparse.onnx", "onnx_diff/mlp_deeper.onnx"}) {
+    auto summary = read_onnx(kData + file);
+    ASSERT_TRUE(summary.has_value()) << file << ": " << summary.error();
+    models.push_back(std::move(*summary));
+  }
+  for (const std::string& bytes : hostile_models()) {
+    auto summary = read_onnx_bytes("hostile.onnx", bytes);
+    ASSERT_TRUE(summary.has_value()) << summary.error();
+    models.push_back(std::move(*summary));
+  }
+  const auto streamed = [](const std::function<void(JsonStream&)>& write) {
+    return stream_json_text(write).value_or("(not written)");
+  };
+  for (std::size_t a = 0; a < models.size(); ++a) {
+    SCOPED_TRACE(a);
+    EXPECT_EQ(streamed([&](JsonStream& out) { write_onnx_inspect_json(out, models[a]); }),
+              write_json(onnx_inspect_json(models[a])).value());
+    for (const OnnxSummary& b : models) {
+      EXPECT_EQ(streamed([&](JsonStream& out) { write_onnx_diff_json(out, models[a], b); }),
+                write_json(kOnnxDiff.json(models[a], b)).value());
     }
   }
 }
