@@ -186,7 +186,8 @@ void PlanContent::push(Node node) {
     blocks_.push_back(std::make_unique_for_overwrite<Node[]>(size));
     node_capacity_ += size;
   }
-  blocks_.back()[node_count_ - (node_capacity_ - (kFirstBlock << (blocks_.size() - 1)))] = node;
+  // After clear() the blocks kept are filled again from the first.
+  this->node(node_count_) = node;
   ++node_count_;
 }
 
@@ -211,6 +212,21 @@ void PlanContent::add_string(std::string_view text) {
   const std::size_t length = text.size();
   texts_.append(reinterpret_cast<const char*>(&length), sizeof length);
   texts_.append(text);
+}
+
+void PlanContent::clear() {
+  // A layer that held millions of values does not keep their storage for the small ones after.
+  constexpr std::size_t kKeptBlocks = 7;  // 4064 nodes, 64 KiB
+  constexpr std::size_t kKeptBytes = std::size_t{64} << 10;
+  if (blocks_.size() > kKeptBlocks) {
+    blocks_.resize(kKeptBlocks);
+    node_capacity_ = kFirstBlock * ((std::size_t{1} << kKeptBlocks) - 1);
+  }
+  node_count_ = 0;
+  if (containers_.capacity() * sizeof(Container) > kKeptBytes) containers_ = {};
+  if (texts_.capacity() > kKeptBytes) texts_ = {};
+  containers_.clear();
+  texts_.clear();
 }
 
 std::size_t PlanContent::open(Kind kind) {
@@ -686,7 +702,7 @@ PlanRead<void> PlanJsonReader::ignore_str() {
   }
 }
 
-PlanRead<bool> PlanJsonReader::ignore_value() {
+PlanRead<void> PlanJsonReader::ignore_value() {
   // Open containers wait on an explicit stack: no recursion and no depth limit.
   std::vector<char> stack;
   char enclosing = 0;  // the innermost open container, when not on the stack
@@ -731,7 +747,7 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
       frame = stack.back();
       stack.pop_back();
     } else {
-      return true;
+      return {};
     }
     // Close every container that ends here; stop after a comma or before a first element.
     while (true) {
@@ -750,7 +766,7 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
         break;
       }
       eat_char();
-      if (stack.empty()) return true;
+      if (stack.empty()) return {};
       frame = stack.back();
       stack.pop_back();
       accept_comma = true;
@@ -768,6 +784,14 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
     }
     enclosing = frame;
   }
+}
+
+PlanRead<void> PlanJsonReader::read_record_content(std::string_view expected,
+                                                   PlanContent& content) {
+  const int c = parse_whitespace();
+  if (c < 0) return std::unexpected(peek_error(kEofValue));
+  if (c != '[' && c != '{') return std::unexpected(peek_invalid_type(expected));
+  return read_content(content);
 }
 
 PlanRead<void> PlanJsonReader::read_content(PlanContent& content) {
