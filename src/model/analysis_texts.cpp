@@ -50,8 +50,8 @@ const ActivationWords& activation_words(LayerKind kind) {
 // Wq, Wk and Wv values, or weights and bias values.
 std::uint64_t parameter_values(const Layer& layer) {
   std::uint64_t values = 0;
-  for (const Tensor& tensor : layer.tensors)
-    values += tensor.data.size();
+  for (const auto& tensor : layer.tensors)
+    values += tensor->data.size();
   return values;
 }
 

@@ -1,5 +1,9 @@
 #include "model/model.hpp"
 
+#include <algorithm>
+#include <array>
+#include <memory>
+
 #include <fmt/format.h>
 
 #include "util/file.hpp"
@@ -18,13 +22,65 @@ std::optional<TensorSpec> take_tensor(LayerSpec& spec, LayerTensor field) {
   return std::move(*given);
 }
 
+using SharedTensor = std::shared_ptr<const Tensor>;
+
+// The zero values a shape needs, taken from the budget, with the size limits' messages.
+Result<std::uint64_t> take_zero_values(std::string_view context,
+                                       std::span<const std::uint64_t> shape, ZeroBudget& budget) {
+  const std::optional<std::uint64_t> count = element_count(shape);
+  if (!count) {
+    return fail(fmt::format("{}: shape {} holds more values than a 64-bit count can hold", context,
+                            format_shape(shape)));
+  }
+  if (*count > budget.remaining) {
+    return fail(fmt::format(
+        "{}: shape {} needs {} zero values, more than the {} left for the zero-filled tensors of "
+        "one plan",
+        context, format_shape(shape), *count, budget.remaining));
+  }
+  budget.remaining -= *count;
+  return *count;
+}
+
+// The layers' zero-filled tensors: one asking for the shape of one made recently shares it, as
+// the layers of a plan that repeats a layer or a block of layers do. The budget is charged for
+// every use, shared or not.
+class ZeroTensors {
+ public:
+  Result<SharedTensor> get(std::string_view context, std::span<const std::uint64_t> shape,
+                           ZeroBudget& budget) {
+    const auto count = take_zero_values(context, shape, budget);
+    if (!count) return fail(count.error());
+    for (const SharedTensor& made : recent_) {
+      if (made != nullptr && std::ranges::equal(made->shape, shape)) return made;
+    }
+    SharedTensor made = std::make_shared<const Tensor>(
+        Tensor{Shape(shape.begin(), shape.end()),
+               std::vector<float>(static_cast<std::size_t>(*count), 0.0f)});
+    recent_[next_] = made;
+    next_ = (next_ + 1) % recent_.size();
+    return made;
+  }
+
+ private:
+  std::array<SharedTensor, 8> recent_;
+  std::size_t next_ = 0;
+};
+
+Result<SharedTensor> shared_from_spec(std::string_view context, TensorSpec spec) {
+  auto tensor = tensor_from_spec(context, std::move(spec));
+  if (!tensor) return fail(std::move(tensor.error()));
+  return std::make_shared<const Tensor>(std::move(*tensor));
+}
+
 // One attention weight: the given tensor, or zeros of [features or F, width] sized from the
 // running shape [T, F].
-Result<Tensor> attention_weight(std::string_view context, std::optional<TensorSpec> spec,
-                                const Shape& running, std::optional<std::uint64_t> tokens,
-                                std::optional<std::uint64_t> features,
-                                std::optional<std::uint64_t> width, ZeroBudget& budget) {
-  if (spec) return tensor_from_spec(context, std::move(*spec));
+Result<SharedTensor> attention_weight(std::string_view context, std::optional<TensorSpec> spec,
+                                      const Shape& running, std::optional<std::uint64_t> tokens,
+                                      std::optional<std::uint64_t> features,
+                                      std::optional<std::uint64_t> width, ZeroTensors& zeros,
+                                      ZeroBudget& budget) {
+  if (spec) return shared_from_spec(context, std::move(*spec));
   if (running.size() != 2) {
     return fail("shape-only self_attention layer needs rank-2 input [tokens, features]");
   }
@@ -35,7 +91,7 @@ Result<Tensor> attention_weight(std::string_view context, std::optional<TensorSp
   const std::uint64_t rows = features.value_or(running[1]);
   if (!width) return fail("shape-only self_attention layer needs `head_dim`");
   const Shape shape = {rows, *width};
-  return zero_tensor(context, shape, budget);
+  return zeros.get(context, shape, budget);
 }
 
 // The input shape a plan without input or input_shape gets from its first layer.
@@ -71,56 +127,52 @@ Result<Shape> inferred_input_shape(const LayerSpec& first) {
       "first layer needs input, input_shape, or a shape-bearing linear/self_attention layer");
 }
 
-Result<void> build_linear(LayerSpec& spec, const Shape& running, ZeroBudget& budget, Layer& layer) {
+Result<void> build_linear(LayerSpec& spec, const Shape& running, ZeroTensors& zeros,
+                          ZeroBudget& budget, Layer& layer) {
   std::optional<std::uint64_t> width = spec.size(LayerSize::Out);
   if (!width) width = spec.size(LayerSize::OutFeatures);
   constexpr std::string_view kNeedsOut = "shape-only linear layer needs `out`";
-  Result<Tensor> weights;
+  Result<SharedTensor> weights;
   if (auto given = take_tensor(spec, LayerTensor::Weights)) {
-    weights = tensor_from_spec("weights", std::move(*given));
+    weights = shared_from_spec("weights", std::move(*given));
   } else {
     if (running.size() != 2)
       return fail("shape-only linear layer needs rank-2 input [batch, in_features]");
     if (!width) return fail(std::string(kNeedsOut));
     const Shape shape = {spec.size(LayerSize::In).value_or(running[1]), *width};
-    weights = zero_tensor("weights", shape, budget);
+    weights = zeros.get("weights", shape, budget);
   }
   if (!weights) return fail(std::move(weights.error()));
-  Result<Tensor> bias;
+  Result<SharedTensor> bias;
   if (auto given = take_tensor(spec, LayerTensor::Bias)) {
-    bias = tensor_from_spec("bias", std::move(*given));
+    bias = shared_from_spec("bias", std::move(*given));
   } else {
     if (!width) return fail(std::string(kNeedsOut));
     const Shape shape = {*width};
-    bias = zero_tensor("bias", shape, budget);
+    bias = zeros.get("bias", shape, budget);
   }
   if (!bias) return fail(std::move(bias.error()));
-  layer.tensors.reserve(2);
-  layer.tensors.push_back(std::move(*weights));
-  layer.tensors.push_back(std::move(*bias));
+  layer.tensors = {std::move(*weights), std::move(*bias)};
   return {};
 }
 
-Result<void> build_attention(LayerSpec& spec, const Shape& running, ZeroBudget& budget,
-                             Layer& layer) {
+Result<void> build_attention(LayerSpec& spec, const Shape& running, ZeroTensors& zeros,
+                             ZeroBudget& budget, Layer& layer) {
   const auto tokens = spec.size(LayerSize::Tokens);
   const auto features = spec.size(LayerSize::Features);
   const auto head_dim = spec.size(LayerSize::HeadDim);
   auto wq = attention_weight("Wq", take_tensor(spec, LayerTensor::Wq), running, tokens, features,
-                             head_dim, budget);
+                             head_dim, zeros, budget);
   if (!wq) return fail(std::move(wq.error()));
   auto wk = attention_weight("Wk", take_tensor(spec, LayerTensor::Wk), running, tokens, features,
-                             head_dim, budget);
+                             head_dim, zeros, budget);
   if (!wk) return fail(std::move(wk.error()));
   std::optional<std::uint64_t> value_width = spec.size(LayerSize::ValueDim);
   if (!value_width) value_width = head_dim;
   auto wv = attention_weight("Wv", take_tensor(spec, LayerTensor::Wv), running, tokens, features,
-                             value_width, budget);
+                             value_width, zeros, budget);
   if (!wv) return fail(std::move(wv.error()));
-  layer.tensors.reserve(3);
-  layer.tensors.push_back(std::move(*wq));
-  layer.tensors.push_back(std::move(*wk));
-  layer.tensors.push_back(std::move(*wv));
+  layer.tensors = {std::move(*wq), std::move(*wk), std::move(*wv)};
   return {};
 }
 
@@ -128,22 +180,10 @@ Result<void> build_attention(LayerSpec& spec, const Shape& running, ZeroBudget& 
 
 Result<Tensor> zero_tensor(std::string_view context, std::span<const std::uint64_t> shape,
                            ZeroBudget& budget) {
-  const std::optional<std::uint64_t> count = element_count(shape);
-  if (!count) {
-    return fail(fmt::format("{}: shape {} holds more values than a 64-bit count can hold", context,
-                            format_shape(shape)));
-  }
-  if (*count > budget.remaining) {
-    return fail(fmt::format(
-        "{}: shape {} needs {} zero values, more than the {} left for the zero-filled tensors of "
-        "one plan",
-        context, format_shape(shape), *count, budget.remaining));
-  }
-  budget.remaining -= *count;
-  auto tensor = make_tensor(Shape(shape.begin(), shape.end()),
-                            std::vector<float>(static_cast<std::size_t>(*count), 0.0f));
-  if (!tensor) return fail(fmt::format("{}: {}", context, tensor.error()));
-  return tensor;
+  const auto count = take_zero_values(context, shape, budget);
+  if (!count) return fail(count.error());
+  return Tensor{Shape(shape.begin(), shape.end()),
+                std::vector<float>(static_cast<std::size_t>(*count), 0.0f)};
 }
 
 Result<Tensor> tensor_from_spec(std::string_view context, TensorSpec spec) {
@@ -173,6 +213,7 @@ Result<Model> build_model(ModelSpec spec, ZeroBudget budget) {
   model.labels = std::move(spec.labels).value_or(std::vector<std::string>{});
   model.description = std::move(spec.description);
   Shape running = model.input.shape;
+  ZeroTensors zeros;
   // Each record is released as soon as its layer is built.
   for (std::size_t number = 1; !spec.layers.empty(); ++number, spec.layers.pop_front()) {
     LayerSpec& layer_spec = spec.layers.front();
@@ -182,9 +223,9 @@ Result<Model> build_model(ModelSpec spec, ZeroBudget budget) {
     layer.explain = std::move(layer_spec.explain);
     Result<void> built;
     if (layer.kind == LayerKind::Linear) {
-      built = build_linear(layer_spec, running, budget, layer);
+      built = build_linear(layer_spec, running, zeros, budget, layer);
     } else if (layer.kind == LayerKind::SelfAttention) {
-      built = build_attention(layer_spec, running, budget, layer);
+      built = build_attention(layer_spec, running, zeros, budget, layer);
     }
     if (!built) return fail(std::move(built.error()));
     // The output width of a linear or attention layer sizes the next shape-only layer.

@@ -4,6 +4,7 @@
 // sizes from tensor shapes.
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,15 +26,16 @@ struct Layer {
   // Linear: weights [in_features, out_features] and bias [out_features]; SelfAttention: wq, wk
   // [features, head_dim] and wv [features, value_dim], as expected (shapes are checked by the
   // analysis, not here). ReLU, GELU and softmax layers hold none: a plan may have a million
-  // layers, and a layer costs about a hundred bytes beside its tensors.
-  std::vector<Tensor> tensors;
+  // layers, and a layer costs about a hundred bytes beside its tensors. A built model is
+  // read-only, so layers that ask for zeros of one shape share one tensor.
+  std::vector<std::shared_ptr<const Tensor>> tensors;
 
   // The tensors by name; the layer must be of the kind that holds them.
-  const Tensor& weights() const { return tensors[0]; }
-  const Tensor& bias() const { return tensors[1]; }
-  const Tensor& wq() const { return tensors[0]; }
-  const Tensor& wk() const { return tensors[1]; }
-  const Tensor& wv() const { return tensors[2]; }
+  const Tensor& weights() const { return *tensors[0]; }
+  const Tensor& bias() const { return *tensors[1]; }
+  const Tensor& wq() const { return *tensors[0]; }
+  const Tensor& wk() const { return *tensors[1]; }
+  const Tensor& wv() const { return *tensors[2]; }
 };
 
 struct Model {
@@ -47,7 +49,8 @@ struct Model {
 };
 
 // The zero-filled tensors one plan may still make: together they hold at most kMaxTensorValues
-// values (256 MiB), so a plan's sizes can never make building exhaust memory.
+// values (256 MiB), so a plan's sizes can never make building exhaust memory. Tensors that are
+// shared count once per use.
 struct ZeroBudget {
   std::uint64_t remaining = kMaxTensorValues;
 };

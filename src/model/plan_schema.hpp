@@ -61,8 +61,8 @@ struct LayerSpec {
   void set_tensor(LayerTensor field, std::optional<TensorSpec> value);
 
  private:
-  std::uint8_t given_sizes_ = 0;  // bit i: sizes_[i] was given
-  std::array<std::uint64_t, 7> sizes_{};  // by LayerSize
+  std::uint8_t given_sizes_ = 0;                    // bit i: sizes_[i] was given
+  std::array<std::uint64_t, 7> sizes_{};            // by LayerSize
   std::vector<std::optional<TensorSpec>> tensors_;  // by LayerTensor; empty when none is given
 };
 

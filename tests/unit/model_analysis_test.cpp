@@ -27,8 +27,8 @@ std::string built(const std::string& text) {
   for (const Layer& layer : model->layers) {
     out += " | " + layer.name;
     if (!layer.tensors.empty()) out += " ";
-    for (const Tensor& tensor : layer.tensors)
-      out += format_shape(tensor.shape);
+    for (const auto& tensor : layer.tensors)
+      out += format_shape(tensor->shape);
   }
   return out;
 }
