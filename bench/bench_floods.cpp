@@ -69,6 +69,27 @@ std::string deep_nesting() {
   return bytes;
 }
 
+// A tensor plan of a million copies of one small layer after `head`.
+std::string million_layers(std::string_view head, std::string_view layer) {
+  std::string bytes(head);
+  bytes.reserve(head.size() + 1'000'000 * (layer.size() + 1) + 16);
+  bytes += R"("layers": [)";
+  for (int i = 0; i < 1'000'000; ++i) {
+    if (i > 0) bytes.push_back(',');
+    bytes += layer;
+  }
+  bytes += "]}";
+  return bytes;
+}
+
+std::string relu_layers() {
+  return million_layers(R"({"input_shape": [1], )", R"({"type":"relu"})");
+}
+
+std::string shape_only_linear_layers() {
+  return million_layers(R"({"input_shape": [1, 4], )", R"({"type":"linear","out":4})");
+}
+
 // `head`, then `item` with 0, 1, 2, ... filled in until `size` bytes are reached, then `tail`.
 std::string numbered(std::string head, std::string_view item, std::size_t size,
                      std::string_view tail) {
@@ -144,6 +165,12 @@ int bench_floods(const std::vector<std::string>& words) {
       {"CBM1 + '{}' repeated", "braces.cbm", {"catboost", "--json", "@"}, braces},
       {"CBM1 + name-like runs", "names.cbm", {"inspect", "--json", "@"}, catboost_names},
       {"CBM1 + JSON 8M levels deep", "deep.cbm", {"inspect", "@"}, deep_nesting},
+      {"plan 1M relu: validate", "relu.json", {"validate", "@"}, relu_layers},
+      {"plan 1M relu: trace", "relu.json", {"trace", "@"}, relu_layers},
+      {"plan 1M relu: run", "relu.json", {"run", "@"}, relu_layers},
+      {"plan 1M linear: validate", "linear.json", {"validate", "@"}, shape_only_linear_layers},
+      {"plan 1M linear: trace", "linear.json", {"trace", "@"}, shape_only_linear_layers},
+      {"plan 1M linear: run", "linear.json", {"run", "@"}, shape_only_linear_layers},
       {"LightGBM huge feature_names",
        "names.lgb",
        {"inspect", "--json", "@"},
