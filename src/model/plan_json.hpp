@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/json_grammar.hpp"
+
 namespace orvik {
 
 struct PlanReadError {
@@ -282,9 +284,15 @@ class PlanJsonReader {
   PlanRead<void> parse_object_colon();
   PlanRead<void> parse_ident(std::string_view rest);
 
-  PlanRead<PlanNumber> parse_integer(bool positive, std::size_t start);
-  PlanRead<PlanNumber> parse_number_tail(bool positive, std::size_t start, bool integer_fits,
-                                         std::uint64_t significand);
+  // Whether a number the JSON grammar scanned here is taken: valid, and not a leading zero before
+  // a digit. Otherwise the fault: the byte refused, or that digit, is an "invalid number" at that
+  // byte; the end of the text is `at_end`.
+  bool number_taken(const JsonNumberScan& scan) const {
+    return scan.valid && (scan.end == text_.size() || !is_json_digit(text_[scan.end]));
+  }
+  PlanReadError number_fault(const JsonNumberScan& scan, std::string_view at_end) const;
+  // The number starting here, at a '-' or a digit.
+  PlanRead<PlanNumber> parse_number();
   PlanRead<PlanNumber> finish_float(std::size_t start, bool positive);
   PlanRead<void> ignore_number();
 
