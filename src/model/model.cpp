@@ -42,6 +42,12 @@ Result<std::uint64_t> take_zero_values(std::string_view context,
   return *count;
 }
 
+// `count` zeros in the shape, which holds that many values.
+Tensor zeros_of(std::span<const std::uint64_t> shape, std::uint64_t count) {
+  return Tensor{Shape(shape.begin(), shape.end()),
+                std::vector<float>(static_cast<std::size_t>(count), 0.0f)};
+}
+
 // The layers' zero-filled tensors: one asking for the shape of one made recently shares it, as
 // the layers of a plan that repeats a layer or a block of layers do. The budget is charged for
 // every use, shared or not.
@@ -54,9 +60,7 @@ class ZeroTensors {
     for (const SharedTensor& made : recent_) {
       if (made != nullptr && std::ranges::equal(made->shape, shape)) return made;
     }
-    SharedTensor made = std::make_shared<const Tensor>(
-        Tensor{Shape(shape.begin(), shape.end()),
-               std::vector<float>(static_cast<std::size_t>(*count), 0.0f)});
+    SharedTensor made = std::make_shared<const Tensor>(zeros_of(shape, *count));
     recent_[next_] = made;
     next_ = (next_ + 1) % recent_.size();
     return made;
@@ -182,8 +186,7 @@ Result<Tensor> zero_tensor(std::string_view context, std::span<const std::uint64
                            ZeroBudget& budget) {
   const auto count = take_zero_values(context, shape, budget);
   if (!count) return fail(count.error());
-  return Tensor{Shape(shape.begin(), shape.end()),
-                std::vector<float>(static_cast<std::size_t>(*count), 0.0f)};
+  return zeros_of(shape, *count);
 }
 
 Result<Tensor> tensor_from_spec(std::string_view context, TensorSpec spec) {
