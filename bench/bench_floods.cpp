@@ -79,6 +79,27 @@ std::string deep_nesting() {
   return bytes;
 }
 
+// A tensor plan of a million copies of one small layer after `head`.
+std::string million_layers(std::string_view head, std::string_view layer) {
+  std::string bytes(head);
+  bytes.reserve(head.size() + 1'000'000 * (layer.size() + 1) + 16);
+  bytes += R"("layers": [)";
+  for (int i = 0; i < 1'000'000; ++i) {
+    if (i > 0) bytes.push_back(',');
+    bytes += layer;
+  }
+  bytes += "]}";
+  return bytes;
+}
+
+std::string relu_layers() {
+  return million_layers(R"({"input_shape": [1], )", R"({"type":"relu"})");
+}
+
+std::string shape_only_linear_layers() {
+  return million_layers(R"({"input_shape": [1, 4], )", R"({"type":"linear","out":4})");
+}
+
 // `head`, then `item` with 0, 1, 2, ... filled in until `size` bytes are reached, then `tail`.
 std::string numbered(std::string head, std::string_view item, std::size_t size,
                      std::string_view tail) {
@@ -193,6 +214,11 @@ std::vector<Command> onnx_commands() {
   };
 }
 
+// The tensor-lab commands that read a whole plan: one row each.
+std::vector<Command> plan_commands() {
+  return {{"validate", {"validate", "@"}}, {"trace", {"trace", "@"}}, {"run", {"run", "@"}}};
+}
+
 struct Run {
   double seconds = 0;
   double cpu_seconds = 0;  // user and system time of the child: steadier on a busy machine
@@ -282,6 +308,8 @@ int bench_floods(const std::vector<std::string>& words) {
       {"CBM1 + '{}' repeated", "braces.cbm", one({"catboost", "--json", "@"}), braces},
       {"CBM1 + name-like runs", "names.cbm", one({"inspect", "--json", "@"}), catboost_names},
       {"CBM1 + JSON 8M levels deep", "deep.cbm", one({"inspect", "@"}), deep_nesting},
+      {"plan 1M relu", "relu.json", plan_commands(), relu_layers},
+      {"plan 1M linear", "linear.json", plan_commands(), shape_only_linear_layers},
       {"LightGBM huge feature_names", "names.lgb", one({"inspect", "--json", "@"}),
        lightgbm_feature_names},
       {"LightGBM millions of [k: v]", "params.lgb", one({"inspect", "--json", "@"}),

@@ -4,33 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "util/json_grammar.hpp"
 #include "util/text.hpp"
 
 namespace orvik {
-namespace {
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::uint32_t hex4(std::string_view digits) {
-  std::uint32_t unit = 0;
-  for (const char c : digits.substr(0, 4))
-    unit = unit * 16 + static_cast<std::uint32_t>(hex_value(c));
-  return unit;
-}
-
-}  // namespace
 
 void unescape_json_string(std::string_view raw, std::string& out) {
   out.clear();
@@ -57,10 +38,10 @@ void unescape_json_string(std::string_view raw, std::string& out) {
         out.push_back('\t');
         break;
       case 'u': {
-        std::uint32_t unit = hex4(raw.substr(i + 1));
+        char32_t unit = *json_hex_unit(raw.substr(i + 1));
         i += 4;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {  // a high surrogate: "\\u" and the low one follow
-          unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4(raw.substr(i + 3)) - 0xDC00);
+        if (is_leading_surrogate(unit)) {  // "\\u" and the trailing one follow
+          unit = surrogate_pair_code_point(unit, *json_hex_unit(raw.substr(i + 3)));
           i += 6;
         }
         append_utf8(out, unit);
@@ -241,15 +222,10 @@ class Checker {
   }
 
   // Four hexadecimal digits after "\u".
-  int code_unit() {
-    if (text_.size() - pos_ < 4) return -1;
-    int unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = hex_value(text_[pos_ + i]);
-      if (digit < 0) return -1;
-      unit = unit * 16 + digit;
-    }
-    pos_ += 4;
+  std::optional<std::uint16_t> code_unit() {
+    if (text_.size() - pos_ < 4) return std::nullopt;
+    const auto unit = json_hex_unit(text_.substr(pos_, 4));
+    if (unit) pos_ += 4;
     return unit;
   }
 
@@ -272,14 +248,13 @@ class Checker {
         case 't':
           break;
         case 'u': {
-          const int unit = code_unit();
-          if (unit < 0) return false;
-          if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-          if (unit >= 0xD800 && unit <= 0xDBFF) {
+          const auto unit = code_unit();
+          if (!unit || is_trailing_surrogate(*unit)) return false;
+          if (is_leading_surrogate(*unit)) {
             if (text_.substr(pos_, 2) != "\\u") return false;
             pos_ += 2;
-            const int low = code_unit();
-            if (low < 0xDC00 || low > 0xDFFF) return false;
+            const auto trailing = code_unit();
+            if (!trailing || !is_trailing_surrogate(*trailing)) return false;
           }
           break;
         }
@@ -290,28 +265,12 @@ class Checker {
     return false;
   }
 
-  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, whose value must not overflow a double.
+  // A number of the JSON grammar whose value does not overflow a double.
   bool number() {
-    const std::size_t start = pos_;
-    if (text_[pos_] == '-') ++pos_;
-    if (at_end() || !is_digit(text_[pos_])) return false;
-    if (text_[pos_] == '0') {
-      ++pos_;
-    } else {
-      skip_digits();
-    }
-    if (!at_end() && text_[pos_] == '.') {
-      ++pos_;
-      if (at_end() || !is_digit(text_[pos_])) return false;
-      skip_digits();
-    }
-    if (!at_end() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-      ++pos_;
-      if (!at_end() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-      if (at_end() || !is_digit(text_[pos_])) return false;
-      skip_digits();
-    }
-    const std::string_view token = text_.substr(start, pos_ - start);
+    const JsonNumberScan scan = scan_json_number(text_, pos_);
+    if (!scan.valid) return false;
+    const std::string_view token = text_.substr(pos_, scan.end - pos_);
+    pos_ = scan.end;
     if (!fits_a_double(token)) return false;
     if (events_ != nullptr) report_number(token, *events_);
     return true;
@@ -332,11 +291,6 @@ class Checker {
     if (raw.find('\\') == std::string_view::npos) return raw;
     unescape_json_string(raw, unescaped_);
     return unescaped_;
-  }
-
-  void skip_digits() {
-    while (!at_end() && is_digit(text_[pos_]))
-      ++pos_;
   }
 
   std::string_view text_;

@@ -1,7 +1,9 @@
 #include "main/run_commands.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -20,6 +22,52 @@ void print_labelled(std::string_view label, std::string_view text) {
   print_raw(label);
   print_line(text);
 }
+
+// The steps of a run as printed, kept until the whole run has succeeded (a failing run prints
+// nothing). Short steps share blocks of a megabyte, so a million of them cost little more than
+// their text and the text never moves; a long value text is kept as it came.
+class PendingSteps {
+ public:
+  void add(ExecStep&& step) {
+    std::string head = fmt::format("Layer {}: {}\n", step.number, step.title);
+    for (const std::string& line : step.lines) {
+      head += "  ";
+      head += line;
+      head += '\n';
+    }
+    append(head);
+    if (step.values) append_line(std::move(*step.values));
+    if (step.heatmap) append_line(std::move(*step.heatmap));
+    append(fmt::format("  time: {} ms\n\n", format_fixed(step.time_ms, 3)));
+  }
+
+  void print() const {
+    for (const std::string& block : blocks_)
+      print_raw(block);
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+  void append(std::string_view text) {
+    if (blocks_.empty() || blocks_.back().size() + text.size() > kBlock) {
+      blocks_.emplace_back().reserve(std::max(kBlock, text.size()));
+    }
+    blocks_.back() += text;
+  }
+
+  void append_line(std::string text) {
+    if (text.size() < kBlock) {
+      append(text);
+      append("\n");
+      return;
+    }
+    blocks_.push_back(std::move(text));
+    append("\n");
+  }
+
+  std::vector<std::string> blocks_;
+};
 
 }  // namespace
 
@@ -42,21 +90,15 @@ CommandResult cmd_run(const Words& words) {
   if (path == nullptr) return fail(std::string(kUsage));
   const auto model = load_model(*path);
   if (!model) return fail(model.error());
-  const auto run = execute_model(*model, show_values, show_heatmap);
+  PendingSteps steps;
+  const auto run = execute_model(*model, show_values, show_heatmap,
+                                 [&](ExecStep&& step) { steps.add(std::move(step)); });
   if (!run) return fail(run.error());
 
   print_line(fmt::format("Model: {}", run->model_name));
   print_line(fmt::format("Input shape: {}", run->input_shape));
   print_line();
-  for (const ExecStep& step : run->steps) {
-    print_line(fmt::format("Layer {}: {}", step.number, step.title));
-    for (const std::string& line : step.lines)
-      print_labelled("  ", line);
-    if (step.values) print_line(*step.values);
-    if (step.heatmap) print_line(*step.heatmap);
-    print_line(fmt::format("  time: {} ms", format_fixed(step.time_ms, 3)));
-    print_line();
-  }
+  steps.print();
   print_labelled("Output: ", run->output);
   if (run->prediction) print_labelled("Prediction: ", *run->prediction);
   return {};

@@ -27,7 +27,7 @@ std::string validation_failed(std::string_view layer, std::string_view problem) 
 
 // The checks of a linear layer on input x, in order.
 Result<void> check_linear(const Layer& layer, ShapeView x) {
-  const Shape& w = layer.weights.shape;
+  const Shape& w = layer.weights().shape;
   if (x.size() != 2) {
     return fail(validation_failed(
         layer.name, fmt::format("  Linear expects rank-2 input [batch, in_features].\n"
@@ -53,7 +53,7 @@ Result<void> check_linear(const Layer& layer, ShapeView x) {
                     "[batch, {}].",
                     format_shape(x), format_shape(w), x[1], w[0], x[1], w[1], w[0])));
   }
-  if (layer.bias.shape != Shape{w[1]}) {
+  if (layer.bias().shape != Shape{w[1]}) {
     return fail(validation_failed(
         layer.name, fmt::format("  Bias shape {} does not match output features [{}].\n\n"
                                 "Why:\n"
@@ -61,7 +61,7 @@ Result<void> check_linear(const Layer& layer, ShapeView x) {
                                 "  Bias must have one value per output feature.\n\n"
                                 "Fix:\n"
                                 "  Change bias shape to [{}].",
-                                format_shape(layer.bias.shape), w[1], w[1])));
+                                format_shape(layer.bias().shape), w[1], w[1])));
   }
   return {};
 }
@@ -75,7 +75,7 @@ Result<void> check_attention(const Layer& layer, ShapeView x) {
                                 format_shape(x))));
   }
   const std::pair<std::string_view, const Shape*> weights[] = {
-      {"Wq", &layer.wq.shape}, {"Wk", &layer.wk.shape}, {"Wv", &layer.wv.shape}};
+      {"Wq", &layer.wq().shape}, {"Wk", &layer.wk().shape}, {"Wv", &layer.wv().shape}};
   for (const auto& [name, shape] : weights) {
     if (shape->size() != 2) {
       return fail(validation_failed(layer.name,
@@ -96,7 +96,7 @@ Result<void> check_attention(const Layer& layer, ShapeView x) {
                                                     name, name, x[1], (*shape)[0], name, x[1])));
     }
   }
-  if (layer.wq.shape[1] != layer.wk.shape[1]) {
+  if (layer.wq().shape[1] != layer.wk().shape[1]) {
     return fail(validation_failed(
         layer.name,
         fmt::format("  Q shape [tokens, {}] cannot score against K shape [tokens, {}].\n\n"
@@ -104,13 +104,9 @@ Result<void> check_attention(const Layer& layer, ShapeView x) {
                     "  Attention scores use Q @ K^T, so Q and K must share head_dim.\n\n"
                     "Fix:\n"
                     "  Make Wq and Wk output the same head_dim.",
-                    layer.wq.shape[1], layer.wk.shape[1])));
+                    layer.wq().shape[1], layer.wk().shape[1])));
   }
   return {};
-}
-
-TensorInfo tensor_info(std::string name, const Shape& shape) {
-  return TensorInfo{std::move(name), format_shape(shape), 4 * wrapping_count(shape)};
 }
 
 }  // namespace
@@ -139,90 +135,104 @@ AttentionCost attention_cost(std::string_view layer, std::span<const std::uint64
   return cost;
 }
 
+Result<LayerStep> analyze_layer(const Layer& layer, std::uint64_t number, ShapeView x) {
+  LayerStep step;
+  step.layer = &layer;
+  step.number = number;
+  step.input = x;
+  switch (layer.kind) {
+    case LayerKind::Linear: {
+      if (auto checked = check_linear(layer, x); !checked) return fail(std::move(checked.error()));
+      const std::uint64_t batch = x[0];
+      const std::uint64_t width = layer.weights().shape[1];
+      step.output = {batch, width};
+      step.ops = linear_ops(x, layer.weights().shape);
+      step.param_bytes =
+          4 * static_cast<std::uint64_t>(layer.weights().data.size() + layer.bias().data.size());
+      step.memory = 4 * batch * width;
+      step.peak = step.memory;
+      step.produced[0] = {".output", batch, width};
+      step.produced_count = 1;
+      break;
+    }
+    case LayerKind::SelfAttention: {
+      if (auto checked = check_attention(layer, x); !checked) {
+        return fail(std::move(checked.error()));
+      }
+      AttentionCost cost = attention_cost(layer.name, x, layer.wq().shape, layer.wv().shape);
+      const std::uint64_t t = cost.tokens;
+      const std::uint64_t dk = cost.head_dim;
+      const std::uint64_t dv = cost.value_dim;
+      step.output = {t, dv};
+      step.ops = cost.total;
+      step.param_bytes =
+          4 * static_cast<std::uint64_t>(layer.wq().data.size() + layer.wk().data.size() +
+                                         layer.wv().data.size());
+      step.memory = std::max({4 * t * dk, 4 * t * dv, 4 * t * t, 4 * t * dv});
+      step.peak = std::max(4 * t * dv, 4 * t * t);
+      step.produced = {{{".Q", t, dk},
+                        {".K", t, dk},
+                        {".V", t, dv},
+                        {".scores", t, t},
+                        {".attention", t, t},
+                        {".output", t, dv}}};
+      step.produced_count = 6;
+      step.attention = std::move(cost);
+      break;
+    }
+    case LayerKind::Relu:
+    case LayerKind::Gelu:
+    case LayerKind::Softmax: {
+      const std::uint64_t count = wrapping_count(x);
+      step.output.assign(x.begin(), x.end());
+      step.ops = count;
+      step.memory = 4 * count;
+      step.peak = step.memory;
+      break;
+    }
+  }
+  return step;
+}
+
+TensorInfo input_tensor_info(const Model& model) {
+  return TensorInfo{"input", format_shape(model.input.shape),
+                    4 * static_cast<std::uint64_t>(model.input.data.size())};
+}
+
+TensorInfo produced_tensor_info(const Layer& layer, const ProducedTensor& tensor) {
+  const std::uint64_t shape[] = {tensor.rows, tensor.cols};
+  std::string name = layer.name;
+  name += tensor.suffix;
+  return TensorInfo{std::move(name), format_shape(shape), 4 * tensor.rows * tensor.cols};
+}
+
+Result<AnalysisTotals> check_model(const Model& model) {
+  return walk_model(model, [](const LayerStep&) {});
+}
+
 Result<ModelAnalysis> analyze_model(const Model& model) {
   ModelAnalysis analysis;
-  Shape current = model.input.shape;
-  const std::uint64_t input_bytes = 4 * static_cast<std::uint64_t>(model.input.data.size());
-  analysis.tensors.push_back(TensorInfo{"input", format_shape(current), input_bytes});
+  analysis.tensors.push_back(input_tensor_info(model));
   analysis.plan_steps.emplace_back("Input");
-  analysis.shape_flow.push_back(ShapeFlowEntry{"input", format_shape(current)});
-  analysis.peak_activation_bytes = input_bytes;
-
-  std::uint64_t number = 0;
-  for (const Layer& layer : model.layers) {
-    ++number;
+  analysis.shape_flow.push_back(ShapeFlowEntry{"input", format_shape(model.input.shape)});
+  const auto totals = walk_model(model, [&](const LayerStep& step) {
+    const Layer& layer = *step.layer;
     analysis.plan_steps.emplace_back(layer_kind_word(layer.kind));
-    Shape out;
-    std::uint64_t ops = 0;
-    std::uint64_t params = 0;
-    std::uint64_t memory = 0;
-    LayerTexts texts;
-    switch (layer.kind) {
-      case LayerKind::Linear: {
-        if (auto checked = check_linear(layer, current); !checked) {
-          return fail(std::move(checked.error()));
-        }
-        const std::uint64_t batch = current[0];
-        const std::uint64_t width = layer.weights.shape[1];
-        out = {batch, width};
-        ops = linear_ops(current, layer.weights.shape);
-        params = 4 * static_cast<std::uint64_t>(layer.weights.data.size() + layer.bias.data.size());
-        memory = 4 * batch * width;
-        analysis.tensors.push_back(tensor_info(layer.name + ".output", out));
-        analysis.peak_activation_bytes = std::max(analysis.peak_activation_bytes, memory);
-        texts = linear_texts(layer, number, current, out, ops);
-        break;
-      }
-      case LayerKind::SelfAttention: {
-        if (auto checked = check_attention(layer, current); !checked) {
-          return fail(std::move(checked.error()));
-        }
-        const AttentionCost cost =
-            attention_cost(layer.name, current, layer.wq.shape, layer.wv.shape);
-        const std::uint64_t t = cost.tokens;
-        const std::uint64_t dk = cost.head_dim;
-        const std::uint64_t dv = cost.value_dim;
-        out = {t, dv};
-        ops = cost.total;
-        params = 4 * static_cast<std::uint64_t>(layer.wq.data.size() + layer.wk.data.size() +
-                                                layer.wv.data.size());
-        memory = std::max({4 * t * dk, 4 * t * dv, 4 * t * t, 4 * t * dv});
-        for (const auto& [suffix, shape] : {std::pair<std::string_view, Shape>{".Q", {t, dk}},
-                                            {".K", {t, dk}},
-                                            {".V", {t, dv}},
-                                            {".scores", {t, t}},
-                                            {".attention", {t, t}},
-                                            {".output", {t, dv}}}) {
-          analysis.tensors.push_back(tensor_info(layer.name + std::string(suffix), shape));
-        }
-        analysis.peak_activation_bytes =
-            std::max({analysis.peak_activation_bytes, 4 * t * dv, 4 * t * t});
-        texts = attention_texts(layer, number, current, out, cost);
-        analysis.attention_costs.push_back(cost);
-        break;
-      }
-      case LayerKind::Relu:
-      case LayerKind::Gelu:
-      case LayerKind::Softmax: {
-        const std::uint64_t count = wrapping_count(current);
-        out = current;
-        ops = count;
-        memory = 4 * count;
-        analysis.peak_activation_bytes = std::max(analysis.peak_activation_bytes, memory);
-        texts = activation_texts(layer, number, current, count);
-        break;
-      }
+    for (const ProducedTensor& tensor : step.produced_tensors()) {
+      analysis.tensors.push_back(produced_tensor_info(layer, tensor));
     }
-    analysis.operations.push_back(OpCost{std::move(texts.operation), ops});
-    analysis.cost_rows.push_back(CostRow{std::move(texts.cost_label), ops, memory});
-    analysis.layer_reports.push_back(std::move(texts.report));
-    analysis.walkthrough_steps.push_back(std::move(texts.step));
-    analysis.quiz_questions.push_back(std::move(texts.question));
-    analysis.shape_flow.push_back(ShapeFlowEntry{layer.name, format_shape(out)});
-    current = std::move(out);
-    analysis.total_ops += ops;
-    analysis.param_bytes += params;
-  }
+    analysis.operations.push_back(OpCost{operation_name(layer), step.ops});
+    analysis.cost_rows.push_back(CostRow{cost_label(layer), step.ops, step.memory});
+    if (step.attention) analysis.attention_costs.push_back(*step.attention);
+    analysis.layer_reports.push_back(layer_report(step));
+    analysis.walkthrough_steps.push_back(walkthrough_step(step));
+    analysis.quiz_questions.push_back(quiz_question(step));
+    analysis.shape_flow.push_back(ShapeFlowEntry{layer.name, format_shape(step.output)});
+  });
+  if (!totals) return fail(totals.error());
+  analysis.param_bytes = totals->param_bytes;
+  analysis.peak_activation_bytes = totals->peak_activation_bytes;
+  analysis.total_ops = totals->total_ops;
   return analysis;
 }
 

@@ -1,20 +1,28 @@
 #pragma once
 // The static analysis of a built plan: a walk from the input shape through every layer that
 // checks the shapes fit, without computing any values, and records what each layer produces,
-// costs and holds. Every report of a plan is a view of one ModelAnalysis.
+// costs and holds. Every report of a plan is a view of this analysis: analyze_model gives it
+// whole, and a view walks the model itself to keep only what its report prints, since a plan
+// may have a million layers and each layer's texts take a few hundred bytes.
 //
 // All counts and byte sizes are unsigned 64-bit and wrap around on overflow (a float is 4
 // bytes). Shapes in records are shape texts ("[2, 3]").
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/model.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
+
+using ShapeView = std::span<const std::uint64_t>;
 
 // The tensor-inspect text of one layer: "{name} (Linear)" and its lines.
 struct LayerReport {
@@ -93,11 +101,75 @@ struct ModelAnalysis {
   std::uint64_t total_ops = 0;
 };
 
-// Walks the model. The first shape that does not fit ends the walk with one "Validation
-// failed\n\nLayer: {name}\nProblem:\n..." message (with "Why:" and "Fix:" sections where the
-// rule can be stated), checked per layer in this order: linear input rank 2, weights rank 2,
+// A tensor a layer produces: "{layer name}{suffix}" of shape [rows, cols] in the tensors list.
+struct ProducedTensor {
+  std::string_view suffix;  // ".output", ".Q", ...
+  std::uint64_t rows = 0;
+  std::uint64_t cols = 0;
+};
+
+// One layer of the walk, once its checks have passed: what it reads, writes, costs and holds.
+struct LayerStep {
+  const Layer* layer = nullptr;
+  std::uint64_t number = 0;           // position in the plan, from 1
+  ShapeView input;                    // the current shape before the layer
+  std::vector<std::uint64_t> output;  // the layer's output shape
+  std::uint64_t ops = 0;
+  std::uint64_t param_bytes = 0;
+  std::uint64_t memory = 0;                // its CostRow.memory
+  std::uint64_t peak = 0;                  // the largest of its candidates for the peak activation
+  std::optional<AttentionCost> attention;  // attention layers only
+  // Linear: ".output"; attention: ".Q", ".K", ".V", ".scores", ".attention", ".output".
+  std::array<ProducedTensor, 6> produced{};
+  std::size_t produced_count = 0;
+  std::span<const ProducedTensor> produced_tensors() const {
+    return std::span(produced).first(produced_count);
+  }
+};
+
+struct AnalysisTotals {
+  std::uint64_t param_bytes = 0;
+  std::uint64_t peak_activation_bytes = 0;  // the input, layer outputs and score matrices
+  std::uint64_t total_ops = 0;
+};
+
+// Checks one layer on the current shape x, in this order: linear input rank 2, weights rank 2,
 // input columns = weight rows, bias [out_features]; attention input rank 2, then Wq, Wk and Wv
-// each rank 2 with rows = input columns, then Wq and Wk of the same width.
+// each rank 2 with rows = input columns, then Wq and Wk of the same width. The first failure is
+// one "Validation failed\n\nLayer: {name}\nProblem:\n..." message (with "Why:" and "Fix:"
+// sections where the rule can be stated). `step.input` views x.
+Result<LayerStep> analyze_layer(const Layer& layer, std::uint64_t number, ShapeView x);
+
+// The input's entry in the tensors list: "input", its shape, 4 bytes a value.
+TensorInfo input_tensor_info(const Model& model);
+
+// "{layer name}{suffix}", the shape text and the bytes of a produced tensor.
+TensorInfo produced_tensor_info(const Layer& layer, const ProducedTensor& tensor);
+
+// Walks the model from its input shape, handing every layer whose checks pass to
+// `visit(const LayerStep&)` in plan order; the first failed check ends the walk with its message.
+template <class Visit>
+Result<AnalysisTotals> walk_model(const Model& model, Visit&& visit) {
+  AnalysisTotals totals;
+  totals.peak_activation_bytes = input_tensor_info(model).bytes;
+  std::vector<std::uint64_t> current = model.input.shape;
+  std::uint64_t number = 0;
+  for (const Layer& layer : model.layers) {
+    auto step = analyze_layer(layer, ++number, current);
+    if (!step) return fail(std::move(step.error()));
+    visit(std::as_const(*step));
+    totals.total_ops += step->ops;
+    totals.param_bytes += step->param_bytes;
+    totals.peak_activation_bytes = std::max(totals.peak_activation_bytes, step->peak);
+    current = std::move(step->output);
+  }
+  return totals;
+}
+
+// The walk alone: the "Validation failed" message, or the totals.
+Result<AnalysisTotals> check_model(const Model& model);
+
+// The whole analysis: every list of every layer.
 Result<ModelAnalysis> analyze_model(const Model& model);
 
 // The operations of a linear layer on input x [batch, in] with weights [in, out]:

@@ -9,7 +9,6 @@
 
 #include "model/analysis.hpp"
 #include "model/analysis_texts.hpp"
-#include "model/views.hpp"
 #include "tensor/kernels.hpp"
 #include "util/format.hpp"
 #include "util/text.hpp"
@@ -82,23 +81,24 @@ Result<void> run_linear(const Layer& layer, Running& in, Requests requests, Laye
   const Tensor& x = *in.tensor;
   const std::string input_shape = format_shape(x.shape);
   const std::uint64_t input_bytes = bytes_of(x);
-  const std::uint64_t ops = linear_ops(x.shape, layer.weights.shape);
-  auto product = matmul(x, layer.weights);
+  const std::uint64_t ops = linear_ops(x.shape, layer.weights().shape);
+  auto product = matmul(x, layer.weights());
   if (!product) return fail(std::move(product.error()));
   in.release();
-  auto sum = add_tensors(product->tensor, layer.bias);
+  auto sum = add_tensors(product->tensor, layer.bias());
   if (!sum) return fail(std::move(sum.error()));
   drop(product->tensor);
   Tensor& y = sum->tensor;
   run.time = product->elapsed + sum->elapsed;
-  run.lines.insert(run.lines.end(), {"operation: output = input @ weights + bias",
-                                     fmt::format("input: {}", input_shape),
-                                     fmt::format("weights: {}", format_shape(layer.weights.shape)),
-                                     fmt::format("bias: {}", format_shape(layer.bias.shape)),
-                                     fmt::format("output: {}", format_shape(y.shape)),
-                                     fmt::format("memory: input {} B, weights {} B, output {} B",
-                                                 input_bytes, bytes_of(layer.weights), bytes_of(y)),
-                                     fmt::format("estimated ops: {}", ops)});
+  run.lines.insert(
+      run.lines.end(),
+      {"operation: output = input @ weights + bias", fmt::format("input: {}", input_shape),
+       fmt::format("weights: {}", format_shape(layer.weights().shape)),
+       fmt::format("bias: {}", format_shape(layer.bias().shape)),
+       fmt::format("output: {}", format_shape(y.shape)),
+       fmt::format("memory: input {} B, weights {} B, output {} B", input_bytes,
+                   bytes_of(layer.weights()), bytes_of(y)),
+       fmt::format("estimated ops: {}", ops)});
   auto values = output_values(requests.values, y);
   if (!values) return fail(std::move(values.error()));
   run.values = std::move(*values);
@@ -110,12 +110,12 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
   const Tensor& x = *in.tensor;
   const std::string input_shape = format_shape(x.shape);
   const std::uint64_t ops =
-      attention_cost(layer.name, x.shape, layer.wq.shape, layer.wv.shape).total;
-  auto q = matmul(x, layer.wq);
+      attention_cost(layer.name, x.shape, layer.wq().shape, layer.wv().shape).total;
+  auto q = matmul(x, layer.wq());
   if (!q) return fail(std::move(q.error()));
-  auto k = matmul(x, layer.wk);
+  auto k = matmul(x, layer.wk());
   if (!k) return fail(std::move(k.error()));
-  auto v = matmul(x, layer.wv);
+  auto v = matmul(x, layer.wv());
   if (!v) return fail(std::move(v.error()));
   in.release();
   // The value texts of Q, K, V, scores, attention and output, each taken before its tensor goes.
@@ -147,7 +147,7 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
   const std::uint64_t scores_bytes = bytes_of(scores->tensor);
 
   // 1 / sqrt(head_dim), all in 32-bit floats.
-  const float head_dim = static_cast<float>(layer.wq.shape[1]);
+  const float head_dim = static_cast<float>(layer.wq().shape[1]);
   OpOutput scaled = scale(scores->tensor, 1.0f / std::sqrt(head_dim));
   drop(scores->tensor);
   auto attention = softmax(scaled.tensor);
@@ -167,8 +167,8 @@ Result<void> run_attention(const Layer& layer, Running& in, Requests requests, L
       run.lines.end(),
       {"operation: softmax((X @ Wq) @ (X @ Wk)^T / sqrt(head_dim)) @ (X @ Wv)",
        fmt::format("input: {}", input_shape),
-       fmt::format("Wq/Wk/Wv: {}, {}, {}", format_shape(layer.wq.shape),
-                   format_shape(layer.wk.shape), format_shape(layer.wv.shape)),
+       fmt::format("Wq/Wk/Wv: {}, {}, {}", format_shape(layer.wq().shape),
+                   format_shape(layer.wk().shape), format_shape(layer.wv().shape)),
        fmt::format("Q/K/V: {}, {}, {}", q_shape, k_shape, format_shape(v->tensor.shape)),
        fmt::format("scores: {}", scores_shape),
        fmt::format("attention: {}", format_shape(attention->tensor.shape)),
@@ -278,8 +278,9 @@ std::optional<std::string> predict_label(std::span<const float> values,
   return fmt::format("class_{}", *index);
 }
 
-Result<RunResult> execute_model(const Model& model, bool show_values, bool show_heatmap) {
-  if (auto valid = validate_view(model); !valid) return fail(std::move(valid.error()));
+Result<RunResult> execute_model(const Model& model, bool show_values, bool show_heatmap,
+                                const StepSink& on_step) {
+  if (auto valid = check_model(model); !valid) return fail(std::move(valid.error()));
   const Requests requests{show_values, show_heatmap};
   RunResult result;
   result.model_name = model.name;
@@ -305,10 +306,11 @@ Result<RunResult> execute_model(const Model& model, bool show_values, bool show_
         break;
     }
     if (!ran) return fail(std::move(ran.error()));
-    result.steps.push_back(ExecStep{layer_title(layer), std::move(run.lines), std::move(run.values),
-                                    std::move(run.heatmap), number, elapsed_ms(run.time)});
+    on_step(ExecStep{layer_title(layer), std::move(run.lines), std::move(run.values),
+                     std::move(run.heatmap), number, elapsed_ms(run.time)});
     running.replace(std::move(run.output));
   }
+  result.step_count = number;
   const Tensor& output = *running.tensor;
   result.output = format_f32_list(output.data);
   result.prediction = predict_label(output.data, model.labels);
@@ -319,9 +321,10 @@ Result<BenchResult> bench_model(const Model& model, std::uint64_t iterations) {
   if (iterations == 0) return fail("iterations must be greater than 0");
   const auto start = std::chrono::steady_clock::now();
   std::optional<RunResult> last;
+  const StepSink drop_step = [](ExecStep&&) {};
   for (std::uint64_t i = 0; i < iterations; ++i) {
     last.reset();  // one run's tensors and texts at a time
-    auto run = execute_model(model, false, false);
+    auto run = execute_model(model, false, false, drop_step);
     if (!run) return fail(std::move(run.error()));
     last = std::move(*run);
   }

@@ -9,6 +9,7 @@
 // run holds at most a few tensors of one layer at a time; each of them is bounded by the
 // kernels' own limit (kMaxTensorValues).
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,11 +31,15 @@ struct ExecStep {
   double time_ms = 0.0;                // the sum of the layer's kernel times
 };
 
+// Takes each step as soon as its layer has run; the execution keeps none of them, since a plan
+// may have a million layers.
+using StepSink = std::function<void(ExecStep&&)>;
+
 struct RunResult {
   std::string model_name;
-  std::string input_shape;  // shape text
-  std::vector<ExecStep> steps;
-  std::string output;  // the final values, format_f32_list
+  std::string input_shape;       // shape text
+  std::uint64_t step_count = 0;  // the steps handed to the sink, one per layer
+  std::string output;            // the final values, format_f32_list
   std::optional<std::string> prediction;
 };
 
@@ -51,8 +56,10 @@ struct BenchResult {
 // kernel runs), then runs every layer on the previous layer's output, starting from the input:
 // linear input @ weights + bias; attention softmax((X @ Wq) @ (X @ Wk)^T / sqrt(head_dim)) @
 // (X @ Wv), the factor computed in 32-bit floats; ReLU, GELU and softmax over the last dimension.
-// A kernel's error (such as a score matrix beyond the kernels' size limit) ends the run.
-Result<RunResult> execute_model(const Model& model, bool show_values, bool show_heatmap);
+// Each layer's step goes to `on_step` in plan order. A kernel's error (such as a score matrix
+// beyond the kernels' size limit) ends the run, possibly after some steps were handed over.
+Result<RunResult> execute_model(const Model& model, bool show_values, bool show_heatmap,
+                                const StepSink& on_step);
 
 // Runs execute_model without values or heatmaps `iterations` times and times the whole loop,
 // keeping the last result. Fails with "iterations must be greater than 0", or with the first

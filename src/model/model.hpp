@@ -3,6 +3,8 @@
 // gives only sizes. The plan's size fields are consumed here; everything after building derives
 // sizes from tensor shapes.
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,27 +22,35 @@ struct Layer {
   // The plan's name as written (an empty one included), else "layer_{n}" with the position n
   // counted from 1.
   std::string name;
-  // Linear: weights [in_features, out_features] and bias [out_features], as expected (shapes are
-  // checked by the analysis, not here).
-  Tensor weights;
-  Tensor bias;
-  // SelfAttention: wq, wk [features, head_dim] and wv [features, value_dim], as expected.
-  Tensor wq;
-  Tensor wk;
-  Tensor wv;
   std::optional<std::string> explain;
+  // Linear: weights [in_features, out_features] and bias [out_features]; SelfAttention: wq, wk
+  // [features, head_dim] and wv [features, value_dim], as expected (shapes are checked by the
+  // analysis, not here). ReLU, GELU and softmax layers hold none: a plan may have a million
+  // layers, and a layer costs about a hundred bytes beside its tensors. A built model is
+  // read-only, so layers that ask for zeros of one shape share one tensor.
+  std::vector<std::shared_ptr<const Tensor>> tensors;
+
+  // The tensors by name; the layer must be of the kind that holds them.
+  const Tensor& weights() const { return *tensors[0]; }
+  const Tensor& bias() const { return *tensors[1]; }
+  const Tensor& wq() const { return *tensors[0]; }
+  const Tensor& wk() const { return *tensors[1]; }
+  const Tensor& wv() const { return *tensors[2]; }
 };
 
 struct Model {
   std::string name;  // the plan's name, or "model"
   Tensor input;
-  std::vector<Layer> layers;  // in plan order
+  // In plan order. A deque, like the records it is built from: as building releases each record,
+  // the layer made from it can take the storage the record freed.
+  std::deque<Layer> layers;
   std::vector<std::string> labels;
   std::optional<std::string> description;
 };
 
 // The zero-filled tensors one plan may still make: together they hold at most kMaxTensorValues
-// values (256 MiB), so a plan's sizes can never make building exhaust memory.
+// values (256 MiB), so a plan's sizes can never make building exhaust memory. Tensors that are
+// shared count once per use.
 struct ZeroBudget {
   std::uint64_t remaining = kMaxTensorValues;
 };

@@ -36,10 +36,6 @@ constexpr std::string_view kTrailingComma = "trailing comma";
 constexpr std::string_view kTrailingCharacters = "trailing characters";
 constexpr std::string_view kUnexpectedEndOfHexEscape = "unexpected end of hex escape";
 
-bool is_digit(int c) {
-  return c >= '0' && c <= '9';
-}
-
 // Characters a debugger view of text writes as "\u{..}": controls, separators other than the
 // blank, format characters, private use and noncharacters, and the combining marks most often
 // met (a close reading of the Unicode categories, not a full table).
@@ -186,7 +182,8 @@ void PlanContent::push(Node node) {
     blocks_.push_back(std::make_unique_for_overwrite<Node[]>(size));
     node_capacity_ += size;
   }
-  blocks_.back()[node_count_ - (node_capacity_ - (kFirstBlock << (blocks_.size() - 1)))] = node;
+  // After clear() the blocks kept are filled again from the first.
+  this->node(node_count_) = node;
   ++node_count_;
 }
 
@@ -211,6 +208,21 @@ void PlanContent::add_string(std::string_view text) {
   const std::size_t length = text.size();
   texts_.append(reinterpret_cast<const char*>(&length), sizeof length);
   texts_.append(text);
+}
+
+void PlanContent::clear() {
+  // A layer that held millions of values does not keep their storage for the small ones after.
+  constexpr std::size_t kKeptBlocks = 7;  // 4064 nodes, 64 KiB
+  constexpr std::size_t kKeptBytes = std::size_t{64} << 10;
+  if (blocks_.size() > kKeptBlocks) {
+    blocks_.resize(kKeptBlocks);
+    node_capacity_ = kFirstBlock * ((std::size_t{1} << kKeptBlocks) - 1);
+  }
+  node_count_ = 0;
+  if (containers_.capacity() * sizeof(Container) > kKeptBytes) containers_ = {};
+  if (texts_.capacity() > kKeptBytes) texts_ = {};
+  containers_.clear();
+  texts_.clear();
 }
 
 std::size_t PlanContent::open(Kind kind) {
@@ -265,7 +277,6 @@ PlanRead<std::string_view> PlanJsonReader::parse_literal(int first, PlanContent*
 
 PlanReadError PlanJsonReader::peek_invalid_type(std::string_view expected) {
   std::string found;
-  const std::size_t start = index_;
   switch (const int c = peek_or_null()) {
     case 'n':
     case 't':
@@ -286,8 +297,7 @@ PlanReadError PlanJsonReader::peek_invalid_type(std::string_view expected) {
     case '7':
     case '8':
     case '9': {
-      if (c == '-') eat_char();
-      const auto number = parse_integer(c != '-', start);
+      const auto number = parse_number();
       if (!number) return number.error();
       found = found_number_text(*number);
       break;
@@ -411,44 +421,36 @@ PlanRead<std::string> PlanJsonReader::read_string(std::string_view expected) {
 PlanRead<PlanNumber> PlanJsonReader::read_number(std::string_view expected) {
   const int c = parse_whitespace();
   if (c < 0) return std::unexpected(peek_error(kEofValue));
-  const std::size_t start = index_;
-  if (c == '-') {
-    eat_char();
-    return parse_integer(false, start);
-  }
-  if (is_digit(c)) return parse_integer(true, start);
+  if (c == '-' || is_json_digit(static_cast<char>(c))) return parse_number();
   return std::unexpected(peek_invalid_type(expected));
 }
 
-// Numbers. An integer keeps its value while it fits 64 bits; every other number is read as the
-// nearest double of its whole text. The grammar checks and their positions come first.
-PlanRead<PlanNumber> PlanJsonReader::parse_integer(bool positive, std::size_t start) {
-  const int first = next_char();
-  if (first < 0) return std::unexpected(error(kEofValue));
-  if (first == '0') {
-    if (is_digit(peek_or_null())) return std::unexpected(peek_error(kInvalidNumber));
-    return parse_number_tail(positive, start, true, 0);
-  }
-  if (!is_digit(first)) return std::unexpected(error(kInvalidNumber));
-  std::uint64_t significand = static_cast<std::uint64_t>(first - '0');
-  bool fits = true;
-  while (is_digit(peek_or_null())) {
-    const auto digit = static_cast<std::uint64_t>(peek() - '0');
-    eat_char();
-    if (fits && __builtin_mul_overflow(significand, 10, &significand)) fits = false;
-    if (fits && __builtin_add_overflow(significand, digit, &significand)) fits = false;
-  }
-  return parse_number_tail(positive, start, fits, significand);
+// Numbers: the grammar first, then the value. An integer keeps its value while it fits 64 bits;
+// every other number is read as the nearest double of its whole text. A problem of the grammar
+// is positioned at the byte refused, or at the end of the text.
+PlanReadError PlanJsonReader::number_fault(const JsonNumberScan& scan,
+                                           std::string_view at_end) const {
+  if (scan.valid) return error_at(scan.end + 1, kInvalidNumber);  // a digit after a leading zero
+  return error_at(std::min(text_.size(), scan.end + 1),
+                  scan.end == text_.size() ? at_end : kInvalidNumber);
 }
 
-PlanRead<PlanNumber> PlanJsonReader::parse_number_tail(bool positive, std::size_t start,
-                                                       bool integer_fits,
-                                                       std::uint64_t significand) {
-  int c = peek_or_null();
-  bool zero_mantissa = integer_fits && significand == 0;
-  if (c != '.' && c != 'e' && c != 'E') {
-    if (!integer_fits) return finish_float(start, positive);
-    PlanNumber number;
+PlanRead<PlanNumber> PlanJsonReader::parse_number() {
+  const std::size_t start = index_;
+  const JsonNumberScan scan = scan_json_number(text_, start);
+  if (!number_taken(scan)) return std::unexpected(number_fault(scan, kEofValue));
+  index_ = scan.end;
+  const bool positive = text_[start] != '-';
+  PlanNumber number;
+  if (scan.is_integer()) {
+    std::uint64_t significand = 0;
+    bool fits = true;
+    for (std::size_t i = scan.integer_begin; i < scan.integer_end && fits; ++i) {
+      const auto digit = static_cast<std::uint64_t>(text_[i] - '0');
+      fits = !__builtin_mul_overflow(significand, 10, &significand) &&
+             !__builtin_add_overflow(significand, digit, &significand);
+    }
+    if (!fits) return finish_float(start, positive);
     if (positive || significand == 0) {
       // "-0" is the integer 0, as everywhere else in the house's JSON reading.
       number.u64 = significand;
@@ -462,43 +464,20 @@ PlanRead<PlanNumber> PlanJsonReader::parse_number_tail(bool positive, std::size_
     }
     return number;
   }
-  if (c == '.') {
-    eat_char();
-    bool any_digit = false;
-    while (is_digit(peek_or_null())) {
-      if (peek() != '0') zero_mantissa = false;
-      eat_char();
-      any_digit = true;
-    }
-    if (!any_digit) {
-      return std::unexpected(peek_error(peek() >= 0 ? kInvalidNumber : kEofValue));
-    }
-    c = peek_or_null();
-  }
-  if (c == 'e' || c == 'E') {
-    eat_char();
-    bool positive_exponent = true;
-    if (peek_or_null() == '+') {
-      eat_char();
-    } else if (peek_or_null() == '-') {
-      eat_char();
-      positive_exponent = false;
-    }
-    const int first = next_char();
-    if (first < 0) return std::unexpected(error(kEofValue));
-    if (!is_digit(first)) return std::unexpected(error(kInvalidNumber));
-    std::int32_t exponent = first - '0';
-    while (is_digit(peek_or_null())) {
-      const int digit = peek() - '0';
-      eat_char();
+  if (scan.exponent_begin != 0) {
+    // An exponent beyond 32 bits: a non-zero number with a positive one is out of range at the
+    // digit that overflows; otherwise the value is zero.
+    std::int32_t exponent = 0;
+    for (std::size_t i = scan.exponent_begin; i < scan.end; ++i) {
+      const int digit = text_[i] - '0';
       constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
       if (exponent > kMax / 10 || (exponent == kMax / 10 && digit > kMax % 10)) {
-        // An exponent beyond 32 bits: a non-zero number with a positive one is out of range at
-        // once; otherwise the rest of the digits are skipped and the value is zero.
-        if (!zero_mantissa && positive_exponent) return std::unexpected(error(kNumberOutOfRange));
-        while (is_digit(peek_or_null()))
-          eat_char();
-        PlanNumber number;
+        const std::string_view mantissa =
+            text_.substr(scan.integer_begin, scan.fraction_end - scan.integer_begin);
+        const bool zero_mantissa = mantissa.find_first_not_of("0.") == std::string_view::npos;
+        if (!zero_mantissa && text_[scan.exponent_begin - 1] != '-') {
+          return std::unexpected(error_at(i + 1, kNumberOutOfRange));
+        }
         number.kind = PlanNumber::Kind::F64;
         number.f64 = positive ? 0.0 : -0.0;
         return number;
@@ -534,37 +513,10 @@ PlanRead<PlanNumber> PlanJsonReader::finish_float(std::size_t start, bool positi
 }
 
 PlanRead<void> PlanJsonReader::ignore_number() {
-  // The skipping scanner's own checks: "invalid number" also at the end of the text.
-  const int first = peek();
-  if (first >= 0) eat_char();
-  if (first == '0') {
-    if (is_digit(peek_or_null())) return std::unexpected(peek_error(kInvalidNumber));
-  } else if (first >= '1' && first <= '9') {
-    while (is_digit(peek_or_null()))
-      eat_char();
-  } else {
-    return std::unexpected(error(kInvalidNumber));
-  }
-  int c = peek_or_null();
-  if (c == '.') {
-    eat_char();
-    bool any_digit = false;
-    while (is_digit(peek_or_null())) {
-      eat_char();
-      any_digit = true;
-    }
-    if (!any_digit) return std::unexpected(peek_error(kInvalidNumber));
-    c = peek_or_null();
-  }
-  if (c == 'e' || c == 'E') {
-    eat_char();
-    if (peek_or_null() == '+' || peek_or_null() == '-') eat_char();
-    const int digit = peek();
-    if (digit >= 0) eat_char();
-    if (!is_digit(digit)) return std::unexpected(error(kInvalidNumber));
-    while (is_digit(peek_or_null()))
-      eat_char();
-  }
+  // The skipping scanner says "invalid number" also at the end of the text.
+  const JsonNumberScan scan = scan_json_number(text_, index_);
+  if (!number_taken(scan)) return std::unexpected(number_fault(scan, kInvalidNumber));
+  index_ = scan.end;
   return {};
 }
 
@@ -573,20 +525,10 @@ PlanRead<std::uint16_t> PlanJsonReader::decode_hex_escape() {
     index_ = text_.size();
     return std::unexpected(error(kEofString));
   }
-  std::uint16_t value = 0;
-  bool valid = true;
-  for (std::size_t k = 0; k < 4; ++k) {
-    const char c = text_[index_ + k];
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) valid = false;
-    value = static_cast<std::uint16_t>(value * 16 + (digit < 0 ? 0 : digit));
-  }
+  const std::optional<std::uint16_t> unit = json_hex_unit(text_.substr(index_, 4));
   index_ += 4;
-  if (!valid) return std::unexpected(error(kInvalidEscape));
-  return value;
+  if (!unit) return std::unexpected(error(kInvalidEscape));
+  return *unit;
 }
 
 void PlanJsonReader::skip_to_escape() {
@@ -637,8 +579,8 @@ PlanRead<void> PlanJsonReader::parse_unicode_escape(std::string* out) {
   if (!unit) return std::unexpected(unit.error());
   // Skipped strings take any four hexadecimal digits: surrogates are not paired there.
   if (out == nullptr) return {};
-  if (*unit >= 0xDC00 && *unit <= 0xDFFF) return std::unexpected(error(kLoneSurrogate));
-  if (*unit < 0xD800 || *unit > 0xDBFF) {
+  if (is_trailing_surrogate(*unit)) return std::unexpected(error(kLoneSurrogate));
+  if (!is_leading_surrogate(*unit)) {
     append_utf8(*out, *unit);
     return {};
   }
@@ -651,9 +593,8 @@ PlanRead<void> PlanJsonReader::parse_unicode_escape(std::string* out) {
   }
   const auto low = decode_hex_escape();
   if (!low) return std::unexpected(low.error());
-  if (*low < 0xDC00 || *low > 0xDFFF) return std::unexpected(error(kLoneSurrogate));
-  append_utf8(*out, 0x10000 + ((static_cast<char32_t>(*unit) - 0xD800) << 10) +
-                        (static_cast<char32_t>(*low) - 0xDC00));
+  if (!is_trailing_surrogate(*low)) return std::unexpected(error(kLoneSurrogate));
+  append_utf8(*out, surrogate_pair_code_point(*unit, *low));
   return {};
 }
 
@@ -686,7 +627,7 @@ PlanRead<void> PlanJsonReader::ignore_str() {
   }
 }
 
-PlanRead<bool> PlanJsonReader::ignore_value() {
+PlanRead<void> PlanJsonReader::ignore_value() {
   // Open containers wait on an explicit stack: no recursion and no depth limit.
   std::vector<char> stack;
   char enclosing = 0;  // the innermost open container, when not on the stack
@@ -701,7 +642,6 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
         if (auto literal = parse_literal(c); !literal) return std::unexpected(literal.error());
         break;
       case '-':
-        eat_char();
         if (auto number = ignore_number(); !number) return std::unexpected(number.error());
         break;
       case '"':
@@ -716,7 +656,8 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
         frame = static_cast<char>(c);
         break;
       default:
-        if (!is_digit(c)) return std::unexpected(peek_error(kExpectedValue));
+        if (!is_json_digit(static_cast<char>(c)))
+          return std::unexpected(peek_error(kExpectedValue));
         if (auto number = ignore_number(); !number) return std::unexpected(number.error());
     }
     bool accept_comma = false;
@@ -731,7 +672,7 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
       frame = stack.back();
       stack.pop_back();
     } else {
-      return true;
+      return {};
     }
     // Close every container that ends here; stop after a comma or before a first element.
     while (true) {
@@ -750,7 +691,7 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
         break;
       }
       eat_char();
-      if (stack.empty()) return true;
+      if (stack.empty()) return {};
       frame = stack.back();
       stack.pop_back();
       accept_comma = true;
@@ -770,10 +711,17 @@ PlanRead<bool> PlanJsonReader::ignore_value() {
   }
 }
 
+PlanRead<void> PlanJsonReader::read_record_content(std::string_view expected,
+                                                   PlanContent& content) {
+  const int c = parse_whitespace();
+  if (c < 0) return std::unexpected(peek_error(kEofValue));
+  if (c != '[' && c != '{') return std::unexpected(peek_invalid_type(expected));
+  return read_content(content);
+}
+
 PlanRead<void> PlanJsonReader::read_content(PlanContent& content) {
   const int c = parse_whitespace();
   if (c < 0) return std::unexpected(peek_error(kEofValue));
-  const std::size_t start = index_;
   switch (c) {
     case 'n':
     case 't':
@@ -833,9 +781,10 @@ PlanRead<void> PlanJsonReader::read_content(PlanContent& content) {
     default:
       break;
   }
-  if (c != '-' && !is_digit(c)) return std::unexpected(peek_error(kExpectedValue));
-  if (c == '-') eat_char();
-  auto number = parse_integer(c != '-', start);
+  if (c != '-' && !is_json_digit(static_cast<char>(c))) {
+    return std::unexpected(peek_error(kExpectedValue));
+  }
+  auto number = parse_number();
   if (!number) return std::unexpected(number.error());
   content.add_number(*number);
   return {};

@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/json_grammar.hpp"
+
 namespace orvik {
 
 struct PlanReadError {
@@ -46,8 +48,8 @@ std::string invalid_length_message(std::size_t length, std::string_view expected
 std::string missing_field_message(std::string_view field);
 std::string duplicate_field_message(std::string_view field);
 
-// A number as read: a non-negative integer that fits 64 bits, a negative one that fits, or any
-// other number as the nearest double ("-0" is the double -0.0).
+// A number as read: a non-negative integer that fits 64 bits ("-0" is the integer 0), a negative
+// one that fits, or any other number as the nearest double ("-0.0" is the double -0.0).
 struct PlanNumber {
   enum class Kind : std::uint8_t { U64, I64, F64 };
   Kind kind = Kind::U64;
@@ -113,6 +115,9 @@ class PlanContent {
   // The first value added.
   Value root() const { return Value(this, 0); }
 
+  // Forgets every value, keeping the storage of a few thousand for the next ones.
+  void clear();
+
   // Adding values, in document order. A container is opened, its elements (or keys and values)
   // are added, and it is closed with their count.
   void add_null();
@@ -126,9 +131,20 @@ class PlanContent {
   // Nodes live in blocks that never move, so a growing list is written once, not copied again
   // on every growth. Block k holds kFirstBlock << k nodes, from node kFirstBlock * (2^k - 1) on.
   static constexpr std::size_t kFirstBlock = 32;
-  const Node& node(std::size_t index) const {
+  struct Place {
+    std::size_t block, offset;
+  };
+  static Place place(std::size_t index) {
     const auto block = static_cast<std::size_t>(std::bit_width(index / kFirstBlock + 1) - 1);
-    return blocks_[block][index - kFirstBlock * ((std::size_t{1} << block) - 1)];
+    return {block, index - kFirstBlock * ((std::size_t{1} << block) - 1)};
+  }
+  const Node& node(std::size_t index) const {
+    const Place p = place(index);
+    return blocks_[p.block][p.offset];
+  }
+  Node& node(std::size_t index) {
+    const Place p = place(index);
+    return blocks_[p.block][p.offset];
   }
   void push(Node node);
 
@@ -166,7 +182,12 @@ class PlanJsonReader {
   template <class Element>
   auto read_seq(Element element)
       -> PlanRead<std::vector<typename decltype(element())::value_type>> {
-    using List = std::vector<typename decltype(element())::value_type>;
+    return read_list<std::vector<typename decltype(element())::value_type>>(element);
+  }
+
+  // read_seq into another container with push_back.
+  template <class List, class Element>
+  PlanRead<List> read_list(Element element) {
     const auto visit_seq = [&](SeqState& seq) -> PlanRead<List> {
       List out;
       while (true) {
@@ -220,9 +241,12 @@ class PlanJsonReader {
   // A number; any other value fails as above.
   PlanRead<PlanNumber> read_number(std::string_view expected);
   // Skips one value of any kind, checking its syntax.
-  PlanRead<bool> ignore_value();
+  PlanRead<void> ignore_value();
   // One value of any kind, added whole to `content`.
   PlanRead<void> read_content(PlanContent& content);
+  // A record's value added whole to `content`: a list or a map, as read_content reads them; any
+  // other value fails with "invalid type: {found}, expected {expected}".
+  PlanRead<void> read_record_content(std::string_view expected, PlanContent& content);
 
   // Positions a record reader's error at the last byte consumed, unless it has a position.
   PlanReadError fix_position(PlanReadError error) const;
@@ -260,9 +284,15 @@ class PlanJsonReader {
   PlanRead<void> parse_object_colon();
   PlanRead<void> parse_ident(std::string_view rest);
 
-  PlanRead<PlanNumber> parse_integer(bool positive, std::size_t start);
-  PlanRead<PlanNumber> parse_number_tail(bool positive, std::size_t start, bool integer_fits,
-                                         std::uint64_t significand);
+  // Whether a number the JSON grammar scanned here is taken: valid, and not a leading zero before
+  // a digit. Otherwise the fault: the byte refused, or that digit, is an "invalid number" at that
+  // byte; the end of the text is `at_end`.
+  bool number_taken(const JsonNumberScan& scan) const {
+    return scan.valid && (scan.end == text_.size() || !is_json_digit(text_[scan.end]));
+  }
+  PlanReadError number_fault(const JsonNumberScan& scan, std::string_view at_end) const;
+  // The number starting here, at a '-' or a digit.
+  PlanRead<PlanNumber> parse_number();
   PlanRead<PlanNumber> finish_float(std::size_t start, bool positive);
   PlanRead<void> ignore_number();
 

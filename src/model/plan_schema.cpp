@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -72,10 +73,7 @@ PlanRead<Record> read_record(PlanJsonReader& r, std::string_view expected,
       if (field != nullptr && seen[i]) return plan_error(duplicate_field_message(field->name));
       const auto read = r.next_value([&]() -> PlanRead<void> {
         if (field == nullptr) {
-          if (auto skipped = r.ignore_value(); !skipped) {
-            return std::unexpected(std::move(skipped.error()));
-          }
-          return {};
+          return r.ignore_value();
         }
         return field->from_stream(r, record);
       });
@@ -90,24 +88,27 @@ PlanRead<Record> read_record(PlanJsonReader& r, std::string_view expected,
   return r.read_struct<Record>(expected, visit_seq, visit_map);
 }
 
-// A record read from a buffered value. An array longer than the record fails with
-// "invalid length {}, expected {} elements in sequence".
+// A record read from a buffered value: a map, or a list whose first `skip` elements are not
+// fields (a layer's tag). A list longer than the record fails with "invalid length {}, expected
+// {} elements in sequence".
 template <class Record, std::size_t N>
 PlanRead<Record> content_record(PlanContent::Value content, std::string_view expected,
                                 std::string_view length_text,
-                                const std::array<Field<Record>, N>& fields) {
+                                const std::array<Field<Record>, N>& fields, std::size_t skip = 0) {
   Record record;
   if (content.kind() == PlanContent::Kind::Seq) {
+    const std::size_t count = content.size() - skip;
     PlanContent::Value item = content.first();
+    for (std::size_t i = 0; i < skip; ++i)
+      item = item.next();
     for (std::size_t i = 0; i < N; ++i, item = item.next()) {
-      if (i >= content.size()) return plan_error(invalid_length_message(i, length_text));
+      if (i >= count) return plan_error(invalid_length_message(i, length_text));
       if (auto read = fields[i].from_content(item, record); !read) {
         return std::unexpected(std::move(read.error()));
       }
     }
-    if (content.size() > N) {
-      return plan_error(
-          invalid_length_message(content.size(), fmt::format("{} elements in sequence", N)));
+    if (count > N) {
+      return plan_error(invalid_length_message(count, fmt::format("{} elements in sequence", N)));
     }
     return record;
   }
@@ -269,13 +270,19 @@ template <auto Member>
 PlanRead<void> opt_string_field(PlanContent::Value c, LayerSpec& layer) {
   return assign(layer.*Member, content_opt_string(c));
 }
-template <auto Member>
+template <LayerTensor Slot>
 PlanRead<void> opt_tensor_field(PlanContent::Value c, LayerSpec& layer) {
-  return assign(layer.*Member, content_opt_tensor(c));
+  auto tensor = content_opt_tensor(c);
+  if (!tensor) return std::unexpected(std::move(tensor.error()));
+  layer.set_tensor(Slot, std::move(*tensor));
+  return {};
 }
-template <auto Member>
+template <LayerSize Slot>
 PlanRead<void> opt_u64_field(PlanContent::Value c, LayerSpec& layer) {
-  return assign(layer.*Member, content_opt_u64(c));
+  const auto value = content_opt_u64(c);
+  if (!value) return std::unexpected(value.error());
+  layer.set_size(Slot, *value);
+  return {};
 }
 
 constexpr Field<LayerSpec> kName = {"name", false, nullptr, opt_string_field<&LayerSpec::name>};
@@ -285,23 +292,23 @@ constexpr Field<LayerSpec> kExplain = {"explain", false, nullptr,
 constexpr std::array<Field<LayerSpec>, 7> kLinearFields = {{
     kName,
     kExplain,
-    {"weights", false, nullptr, opt_tensor_field<&LayerSpec::weights>},
-    {"bias", false, nullptr, opt_tensor_field<&LayerSpec::bias>},
-    {"in", false, nullptr, opt_u64_field<&LayerSpec::in>},
-    {"out", false, nullptr, opt_u64_field<&LayerSpec::out>},
-    {"out_features", false, nullptr, opt_u64_field<&LayerSpec::out_features>},
+    {"weights", false, nullptr, opt_tensor_field<LayerTensor::Weights>},
+    {"bias", false, nullptr, opt_tensor_field<LayerTensor::Bias>},
+    {"in", false, nullptr, opt_u64_field<LayerSize::In>},
+    {"out", false, nullptr, opt_u64_field<LayerSize::Out>},
+    {"out_features", false, nullptr, opt_u64_field<LayerSize::OutFeatures>},
 }};
 
 constexpr std::array<Field<LayerSpec>, 9> kSelfAttentionFields = {{
     kName,
     kExplain,
-    {"wq", false, nullptr, opt_tensor_field<&LayerSpec::wq>},
-    {"wk", false, nullptr, opt_tensor_field<&LayerSpec::wk>},
-    {"wv", false, nullptr, opt_tensor_field<&LayerSpec::wv>},
-    {"tokens", false, nullptr, opt_u64_field<&LayerSpec::tokens>},
-    {"features", false, nullptr, opt_u64_field<&LayerSpec::features>},
-    {"head_dim", false, nullptr, opt_u64_field<&LayerSpec::head_dim>},
-    {"value_dim", false, nullptr, opt_u64_field<&LayerSpec::value_dim>},
+    {"wq", false, nullptr, opt_tensor_field<LayerTensor::Wq>},
+    {"wk", false, nullptr, opt_tensor_field<LayerTensor::Wk>},
+    {"wv", false, nullptr, opt_tensor_field<LayerTensor::Wv>},
+    {"tokens", false, nullptr, opt_u64_field<LayerSize::Tokens>},
+    {"features", false, nullptr, opt_u64_field<LayerSize::Features>},
+    {"head_dim", false, nullptr, opt_u64_field<LayerSize::HeadDim>},
+    {"value_dim", false, nullptr, opt_u64_field<LayerSize::ValueDim>},
 }};
 
 constexpr std::array<Field<LayerSpec>, 2> kActivationFields = {{kName, kExplain}};
@@ -318,109 +325,93 @@ constexpr std::array<LayerTag, 5> kLayerTags = {{
     {"softmax", LayerKind::Softmax},
 }};
 
-PlanRead<LayerKind> read_layer_tag(PlanJsonReader& r) {
-  const auto tag = r.read_string("variant identifier");
-  if (!tag) return std::unexpected(tag.error());
-  for (const LayerTag& known : kLayerTags) {
-    if (known.tag == *tag) return known.kind;
+// The tag of a buffered layer: the value of its one "type" key, or the first element of its
+// list.
+PlanRead<PlanContent::Value> layer_tag(PlanContent::Value layer) {
+  if (layer.kind() == PlanContent::Kind::Seq) {
+    if (layer.size() == 0) return plan_error(missing_field_message("type"));
+    return layer.first();
   }
-  return std::unexpected(r.fix_position(PlanReadError{fmt::format(
-      "unknown variant `{}`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
-      "`softmax`",
-      *tag)}));
+  std::optional<PlanContent::Value> tag;
+  PlanContent::Value key = layer.first();
+  for (std::size_t m = 0; m < layer.size(); ++m) {
+    const PlanContent::Value value = key.next();
+    if (key.text() == "type") {
+      if (tag) return plan_error(duplicate_field_message("type"));
+      tag = value;
+    }
+    key = value.next();
+  }
+  if (!tag) return plan_error(missing_field_message("type"));
+  return *tag;
 }
 
-// A layer's tag and the rest of its value, kept whole until the tag is known.
-struct TaggedLayer {
-  LayerKind kind = LayerKind::Relu;
-  PlanContent fields;
-};
+PlanRead<LayerKind> layer_kind(PlanContent::Value tag) {
+  if (tag.kind() != PlanContent::Kind::String) {
+    return plan_error(invalid_type_message(found_content_text(tag), "variant identifier"));
+  }
+  for (const LayerTag& known : kLayerTags) {
+    if (known.tag == tag.text()) return known.kind;
+  }
+  return plan_error(fmt::format(
+      "unknown variant `{}`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
+      "`softmax`",
+      tag.text()));
+}
 
-PlanRead<LayerSpec> layer_from_content(const TaggedLayer& tagged) {
-  PlanRead<LayerSpec> layer;
-  switch (tagged.kind) {
+// A buffered layer: the tag first (a second "type" key, then its kind and value), then the
+// variant's fields from the other keys, or from the elements after the tag. The "type" key is
+// a field of no variant, so the variant skips it.
+PlanRead<LayerSpec> layer_from_content(PlanContent::Value layer) {
+  const auto tag = layer_tag(layer);
+  if (!tag) return std::unexpected(tag.error());
+  const auto kind = layer_kind(*tag);
+  if (!kind) return std::unexpected(kind.error());
+  const std::size_t skip = layer.kind() == PlanContent::Kind::Seq ? 1 : 0;
+  PlanRead<LayerSpec> spec;
+  switch (*kind) {
     case LayerKind::Linear:
-      layer = content_record(tagged.fields.root(), "",
-                             "struct variant LayerSpec::Linear with 7 elements", kLinearFields);
+      spec = content_record(layer, "", "struct variant LayerSpec::Linear with 7 elements",
+                            kLinearFields, skip);
       break;
     case LayerKind::SelfAttention:
-      layer = content_record(tagged.fields.root(), "",
-                             "struct variant LayerSpec::SelfAttention with 9 elements",
-                             kSelfAttentionFields);
+      spec = content_record(layer, "", "struct variant LayerSpec::SelfAttention with 9 elements",
+                            kSelfAttentionFields, skip);
       break;
     case LayerKind::Relu:
-      layer = content_record(tagged.fields.root(), "",
-                             "struct variant LayerSpec::Relu with 2 elements", kActivationFields);
+      spec = content_record(layer, "", "struct variant LayerSpec::Relu with 2 elements",
+                            kActivationFields, skip);
       break;
     case LayerKind::Gelu:
-      layer = content_record(tagged.fields.root(), "",
-                             "struct variant LayerSpec::Gelu with 2 elements", kActivationFields);
+      spec = content_record(layer, "", "struct variant LayerSpec::Gelu with 2 elements",
+                            kActivationFields, skip);
       break;
     case LayerKind::Softmax:
-      layer =
-          content_record(tagged.fields.root(), "",
-                         "struct variant LayerSpec::Softmax with 2 elements", kActivationFields);
+      spec = content_record(layer, "", "struct variant LayerSpec::Softmax with 2 elements",
+                            kActivationFields, skip);
       break;
   }
-  if (layer) layer->kind = tagged.kind;
+  if (spec) spec->kind = *kind;
+  return spec;
+}
+
+// A layer is read whole before anything in it is checked, so a syntax error anywhere in the
+// layer comes first and the tag may stand anywhere among the keys. What is found in the buffered
+// layer is positioned at its closing bracket, the last byte read. `scratch` holds one layer at a
+// time and keeps its storage from layer to layer.
+PlanRead<LayerSpec> read_layer_spec(PlanJsonReader& r, PlanContent& scratch) {
+  scratch.clear();
+  if (auto read = r.read_record_content("internally tagged enum LayerSpec", scratch); !read) {
+    return std::unexpected(std::move(read.error()));
+  }
+  auto layer = layer_from_content(scratch.root());
+  if (!layer) return std::unexpected(r.fix_position(std::move(layer.error())));
   return layer;
 }
 
-// The tag is read as it comes; every other key's value is buffered. Problems inside the
-// buffered fields surface only after the whole layer has been read, and are positioned by the
-// enclosing list.
-PlanRead<LayerSpec> read_layer_spec(PlanJsonReader& r) {
-  const auto read_field = [&](TaggedLayer& tagged) -> PlanRead<bool> {
-    if (auto read = r.read_content(tagged.fields); !read) return std::unexpected(read.error());
-    return true;
-  };
-  const auto visit_seq = [&](SeqState& seq) -> PlanRead<TaggedLayer> {
-    const auto kind = r.next_element(seq, [&] { return read_layer_tag(r); });
-    if (!kind) return std::unexpected(kind.error());
-    if (!*kind) return plan_error(missing_field_message("type"));
-    TaggedLayer tagged;
-    tagged.kind = **kind;
-    const std::size_t root = tagged.fields.open(PlanContent::Kind::Seq);
-    std::size_t count = 0;
-    while (true) {
-      const auto item = r.next_element(seq, [&] { return read_field(tagged); });
-      if (!item) return std::unexpected(item.error());
-      if (!*item) break;
-      ++count;
-    }
-    tagged.fields.close(root, count);
-    return tagged;
-  };
-  const auto visit_map = [&](MapState& map) -> PlanRead<TaggedLayer> {
-    std::optional<LayerKind> kind;
-    TaggedLayer tagged;
-    const std::size_t root = tagged.fields.open(PlanContent::Kind::Map);
-    std::size_t count = 0;
-    while (true) {
-      auto key = r.next_key(map);
-      if (!key) return std::unexpected(std::move(key.error()));
-      if (!*key) break;
-      if (**key == "type") {
-        if (kind) return plan_error(duplicate_field_message("type"));
-        const auto tag = r.next_value([&] { return read_layer_tag(r); });
-        if (!tag) return std::unexpected(tag.error());
-        kind = *tag;
-      } else {
-        tagged.fields.add_string(**key);
-        const auto value = r.next_value([&] { return read_field(tagged); });
-        if (!value) return std::unexpected(value.error());
-        ++count;
-      }
-    }
-    if (!kind) return plan_error(missing_field_message("type"));
-    tagged.kind = *kind;
-    tagged.fields.close(root, count);
-    return tagged;
-  };
-  const auto tagged =
-      r.read_struct<TaggedLayer>("internally tagged enum LayerSpec", visit_seq, visit_map);
-  if (!tagged) return std::unexpected(tagged.error());
-  return layer_from_content(*tagged);
+PlanRead<std::deque<LayerSpec>> read_layers(PlanJsonReader& r) {
+  PlanContent scratch;
+  return r.read_list<std::deque<LayerSpec>>([&] { return read_layer_spec(r, scratch); });
 }
 
 constexpr std::array<Field<ModelSpec>, 6> kModelSpecFields = {{
@@ -440,10 +431,7 @@ constexpr std::array<Field<ModelSpec>, 6> kModelSpecFields = {{
      },
      nullptr},
     {"layers", true,
-     [](PlanJsonReader& r, ModelSpec& m) {
-       return assign(m.layers, r.read_seq([&] { return read_layer_spec(r); }));
-     },
-     nullptr},
+     [](PlanJsonReader& r, ModelSpec& m) { return assign(m.layers, read_layers(r)); }, nullptr},
     {"labels", false,
      [](PlanJsonReader& r, ModelSpec& m) {
        return assign(m.labels, r.read_option([&] {
@@ -454,6 +442,29 @@ constexpr std::array<Field<ModelSpec>, 6> kModelSpecFields = {{
 }};
 
 }  // namespace
+
+void LayerSpec::set_size(LayerSize field, std::optional<std::uint64_t> value) {
+  const auto bit = static_cast<std::uint8_t>(1u << static_cast<unsigned>(field));
+  given_sizes_ = static_cast<std::uint8_t>(value ? given_sizes_ | bit : given_sizes_ & ~bit);
+  sizes_[static_cast<std::size_t>(field)] = value.value_or(0);
+}
+
+const TensorSpec* LayerSpec::tensor(LayerTensor field) const {
+  const auto slot = static_cast<std::size_t>(field);
+  if (slot >= tensors_.size() || !tensors_[slot]) return nullptr;
+  return &*tensors_[slot];
+}
+
+TensorSpec* LayerSpec::tensor(LayerTensor field) {
+  return const_cast<TensorSpec*>(std::as_const(*this).tensor(field));
+}
+
+void LayerSpec::set_tensor(LayerTensor field, std::optional<TensorSpec> value) {
+  const auto slot = static_cast<std::size_t>(field);
+  if (!value && slot >= tensors_.size()) return;
+  if (tensors_.empty()) tensors_.resize(kLayerTensorFields);
+  tensors_[slot] = std::move(value);
+}
 
 Result<ModelSpec> deserialize_model_spec(std::string_view text) {
   PlanJsonReader reader(text);

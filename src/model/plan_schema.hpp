@@ -8,7 +8,9 @@
 // from a JSON array holding every field by position, null for an absent one ("invalid length
 // {}, expected struct ModelSpec with 6 elements" when it ends early). A layer is tagged by its
 // "type" key, which may stand anywhere among its keys, or by the first element of its array.
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,28 +28,42 @@ struct TensorSpec {
 };
 
 // The tag order, also the order of the tags in the unknown-variant message.
-enum class LayerKind { Linear, SelfAttention, Relu, Gelu, Softmax };
+enum class LayerKind : std::uint8_t { Linear, SelfAttention, Relu, Gelu, Softmax };
+
+// The size fields of the layer kinds: Linear's in, out and out_features, SelfAttention's tokens,
+// features, head_dim and value_dim.
+enum class LayerSize : std::uint8_t { In, Out, OutFeatures, Tokens, Features, HeadDim, ValueDim };
+
+// The tensor fields: Linear's weights and bias, SelfAttention's wq, wk and wv.
+enum class LayerTensor : std::uint8_t { Weights, Bias, Wq, Wk, Wv };
+inline constexpr std::size_t kLayerTensorFields = 5;
 
 // One layer: its kind and the fields of that kind (every field optional; absent and null are
 // both nothing). Fields of the other kinds are always nothing.
+//
+// A plan may list a million layers, most of them without tensors, so the record stays small
+// (176 bytes): sizes sit in one array with a bit each for "given", and the tensors, when a
+// layer writes any out, in a list of its own.
 struct LayerSpec {
   LayerKind kind = LayerKind::Relu;
   std::optional<std::string> name;
   std::optional<std::string> explain;
-  // Linear: "weights", "bias", "in", "out", "out_features".
-  std::optional<TensorSpec> weights;
-  std::optional<TensorSpec> bias;
-  std::optional<std::uint64_t> in;
-  std::optional<std::uint64_t> out;
-  std::optional<std::uint64_t> out_features;
-  // SelfAttention: "wq", "wk", "wv", "tokens", "features", "head_dim", "value_dim".
-  std::optional<TensorSpec> wq;
-  std::optional<TensorSpec> wk;
-  std::optional<TensorSpec> wv;
-  std::optional<std::uint64_t> tokens;
-  std::optional<std::uint64_t> features;
-  std::optional<std::uint64_t> head_dim;
-  std::optional<std::uint64_t> value_dim;
+
+  std::optional<std::uint64_t> size(LayerSize field) const {
+    if (((given_sizes_ >> static_cast<unsigned>(field)) & 1) == 0) return std::nullopt;
+    return sizes_[static_cast<std::size_t>(field)];
+  }
+  void set_size(LayerSize field, std::optional<std::uint64_t> value);
+
+  // The tensor, or null when the layer does not give it.
+  const TensorSpec* tensor(LayerTensor field) const;
+  TensorSpec* tensor(LayerTensor field);
+  void set_tensor(LayerTensor field, std::optional<TensorSpec> value);
+
+ private:
+  std::uint8_t given_sizes_ = 0;                    // bit i: sizes_[i] was given
+  std::array<std::uint64_t, 7> sizes_{};            // by LayerSize
+  std::vector<std::optional<TensorSpec>> tensors_;  // by LayerTensor; empty when none is given
 };
 
 // The top level of a plan; only `layers` is required.
@@ -56,7 +72,9 @@ struct ModelSpec {
   std::optional<std::string> description;
   std::optional<TensorSpec> input;
   std::optional<std::vector<std::uint64_t>> input_shape;
-  std::vector<LayerSpec> layers;
+  // A deque: a long list grows without moving its records, and building releases each record
+  // from the front as it goes.
+  std::deque<LayerSpec> layers;
   std::optional<std::vector<std::string>> labels;
 };
 

@@ -1,95 +1,136 @@
 #include "model/views.hpp"
 
-#include <algorithm>
+#include <array>
 
+#include "model/analysis_texts.hpp"
 #include "tensor/tensor.hpp"
 
 namespace orvik {
 
-namespace {
-
-std::uint64_t total_memory(const std::vector<CostRow>& rows) {
-  std::uint64_t total = 0;
-  for (const CostRow& row : rows)
-    total += row.memory;
-  return total;
-}
-
-}  // namespace
-
 Result<QuizView> quiz_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  return QuizView{model.name, std::move(analysis->quiz_questions)};
+  QuizView view{model.name, {}};
+  const auto totals = walk_model(
+      model, [&](const LayerStep& step) { view.questions.push_back(quiz_question(step)); });
+  if (!totals) return fail(totals.error());
+  return view;
 }
 
 Result<WalkthroughView> walkthrough_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  return WalkthroughView{model.name, std::move(analysis->walkthrough_steps), model.description};
+  WalkthroughView view{model.name, {}, model.description};
+  const auto totals = walk_model(
+      model, [&](const LayerStep& step) { view.steps.push_back(walkthrough_step(step)); });
+  if (!totals) return fail(totals.error());
+  return view;
 }
 
 Result<WhyView> why_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  return WhyView{model.name, std::move(analysis->attention_costs)};
+  WhyView view{model.name, {}};
+  const auto totals = walk_model(model, [&](const LayerStep& step) {
+    if (step.attention) view.attention_costs.push_back(*step.attention);
+  });
+  if (!totals) return fail(totals.error());
+  return view;
 }
 
 Result<CompareView> compare_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  const std::uint64_t memory = total_memory(analysis->cost_rows);
-  return CompareView{model.name, std::move(analysis->cost_rows), analysis->total_ops, memory};
+  CompareView view{model.name, {}, 0, 0};
+  const auto totals = walk_model(model, [&](const LayerStep& step) {
+    view.cost_rows.push_back(CostRow{cost_label(*step.layer), step.ops, step.memory});
+    view.total_memory += step.memory;
+  });
+  if (!totals) return fail(totals.error());
+  view.total_ops = totals->total_ops;
+  return view;
 }
 
 Result<InspectView> inspect_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  return InspectView{
-      model.name,         format_shape(model.input.shape), std::move(analysis->layer_reports),
-      model.description,  analysis->param_bytes,           analysis->peak_activation_bytes,
-      analysis->total_ops};
+  InspectView view;
+  view.model_name = model.name;
+  view.input_shape = format_shape(model.input.shape);
+  view.description = model.description;
+  const auto totals = walk_model(
+      model, [&](const LayerStep& step) { view.layer_reports.push_back(layer_report(step)); });
+  if (!totals) return fail(totals.error());
+  view.param_bytes = totals->param_bytes;
+  view.peak_activation_bytes = totals->peak_activation_bytes;
+  view.total_ops = totals->total_ops;
+  return view;
 }
 
 Result<ValidateView> validate_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
-  return ValidateView{model.name,
-                      std::move(analysis->shape_flow),
-                      model.description,
-                      analysis->param_bytes,
-                      analysis->peak_activation_bytes,
-                      analysis->total_ops};
+  ValidateView view;
+  view.model_name = model.name;
+  view.description = model.description;
+  view.shape_flow.reserve(model.layers.size() + 1);
+  view.shape_flow.push_back(ShapeFlowEntry{"input", format_shape(model.input.shape)});
+  const auto totals = walk_model(model, [&](const LayerStep& step) {
+    view.shape_flow.push_back(ShapeFlowEntry{step.layer->name, format_shape(step.output)});
+  });
+  if (!totals) return fail(totals.error());
+  view.param_bytes = totals->param_bytes;
+  view.peak_activation_bytes = totals->peak_activation_bytes;
+  view.total_ops = totals->total_ops;
+  return view;
 }
 
 Result<TraceView> trace_view(const Model& model) {
-  auto analysis = analyze_model(model);
-  if (!analysis) return fail(std::move(analysis.error()));
   TraceView view;
   view.model_name = model.name;
-  view.plan_steps = std::move(analysis->plan_steps);
-  // The input entry is always there; ">=" lets the later of equal entries win.
-  view.largest_tensor = analysis->tensors.front();
-  for (const TensorInfo& tensor : analysis->tensors) {
-    if (tensor.bytes >= view.largest_tensor.bytes) view.largest_tensor = tensor;
-  }
-  view.most_expensive_operation = OpCost{"none", 0};
-  if (!analysis->operations.empty()) {
-    view.most_expensive_operation = analysis->operations.front();
-    for (const OpCost& op : analysis->operations) {
-      if (op.ops >= view.most_expensive_operation.ops) view.most_expensive_operation = op;
+  view.plan_steps.reserve(model.layers.size() + 1);
+  view.plan_steps.push_back("Input");
+  // The choices are made as the walk goes, and only the chosen entries get their texts.
+  // The largest tensor: the input, or a produced one; ">=" lets the later of equal ones win.
+  const std::uint64_t input_bytes = input_tensor_info(model).bytes;
+  std::uint64_t largest_bytes = input_bytes;
+  const Layer* largest_layer = nullptr;
+  ProducedTensor largest;
+  struct Operation {
+    const Layer* layer = nullptr;
+    std::uint64_t ops = 0;
+  };
+  Operation busiest;  // the most ops; the later of equal ones
+  // The three with the most ops, equal counts in plan order: a later operation goes after every
+  // one with at least its ops.
+  std::array<Operation, 3> top{};
+  std::size_t top_count = 0;
+  std::uint64_t total_memory = 0;
+  const auto totals = walk_model(model, [&](const LayerStep& step) {
+    view.plan_steps.push_back(layer_kind_word(step.layer->kind));
+    for (const ProducedTensor& tensor : step.produced_tensors()) {
+      const std::uint64_t bytes = 4 * tensor.rows * tensor.cols;
+      if (bytes >= largest_bytes) {
+        largest_bytes = bytes;
+        largest_layer = step.layer;
+        largest = tensor;
+      }
     }
+    if (busiest.layer == nullptr || step.ops >= busiest.ops) busiest = {step.layer, step.ops};
+    std::size_t at = 0;
+    while (at < top_count && top[at].ops >= step.ops)
+      ++at;
+    if (at < top.size()) {
+      if (top_count < top.size()) ++top_count;
+      for (std::size_t i = top_count - 1; i > at; --i)
+        top[i] = top[i - 1];
+      top[at] = {step.layer, step.ops};
+    }
+    total_memory += step.memory;
+  });
+  if (!totals) return fail(totals.error());
+  view.largest_tensor = largest_layer == nullptr ? input_tensor_info(model)
+                                                 : produced_tensor_info(*largest_layer, largest);
+  view.most_expensive_operation = busiest.layer == nullptr
+                                      ? OpCost{"none", 0}
+                                      : OpCost{operation_name(*busiest.layer), busiest.ops};
+  for (std::size_t i = 0; i < top_count; ++i) {
+    view.top_operations.push_back(OpCost{operation_name(*top[i].layer), top[i].ops});
   }
-  view.top_operations = analysis->operations;
-  std::stable_sort(view.top_operations.begin(), view.top_operations.end(),
-                   [](const OpCost& a, const OpCost& b) { return a.ops > b.ops; });
-  if (view.top_operations.size() > 3) view.top_operations.resize(3);
   view.description = model.description;
   view.layer_count = model.layers.size();
-  view.param_bytes = analysis->param_bytes;
-  view.param_values = analysis->param_bytes / 4;
-  view.total_ops = analysis->total_ops;
-  view.total_memory = total_memory(analysis->cost_rows);
+  view.param_bytes = totals->param_bytes;
+  view.param_values = totals->param_bytes / 4;
+  view.total_ops = totals->total_ops;
+  view.total_memory = total_memory;
   return view;
 }
 

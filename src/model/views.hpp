@@ -1,10 +1,11 @@
 #pragma once
-// The parts of one plan's analysis that each lab report prints. A view runs analyze_model on the
-// model, keeps the model name and what its report needs, and returns the analysis's
-// "Validation failed" message unchanged when the plan does not fit.
+// The parts of one plan's analysis that each lab report prints. A view walks the model with the
+// analysis, keeps the model name and what its report needs (nothing else of the analysis is made),
+// and returns the analysis's "Validation failed" message unchanged when the plan does not fit.
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/analysis.hpp"
@@ -57,7 +58,7 @@ struct ValidateView {
 
 struct TraceView {
   std::string model_name;
-  std::vector<std::string> plan_steps;
+  std::vector<std::string_view> plan_steps;  // "Input", then the kinds' words
   // The tensor with the most bytes; among equals the later one.
   TensorInfo largest_tensor;
   // The operation with the most ops; among equals the later one; {"none", 0} without layers.

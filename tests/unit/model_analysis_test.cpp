@@ -26,12 +26,9 @@ std::string built(const std::string& text) {
   std::string out = model->name + " " + format_shape(model->input.shape);
   for (const Layer& layer : model->layers) {
     out += " | " + layer.name;
-    if (layer.kind == LayerKind::Linear) {
-      out += " " + format_shape(layer.weights.shape) + format_shape(layer.bias.shape);
-    } else if (layer.kind == LayerKind::SelfAttention) {
-      out += " " + format_shape(layer.wq.shape) + format_shape(layer.wk.shape) +
-             format_shape(layer.wv.shape);
-    }
+    if (!layer.tensors.empty()) out += " ";
+    for (const auto& tensor : layer.tensors)
+      out += format_shape(tensor->shape);
   }
   return out;
 }

@@ -120,14 +120,14 @@ TEST(Execution, StepsAgreeWithTheAnalysisOnRandomPlans) {
     std::uint64_t count = 1;
     for (const std::uint64_t d : shape)
       count *= d;
-    Tensor made{std::move(shape), {}};
+    auto made = std::make_shared<Tensor>(Tensor{std::move(shape), {}});
     for (std::uint64_t i = 0; i < count; ++i)
-      made.data.push_back(static_cast<float>(static_cast<int>(random() % 41) - 20) / 8.0f);
+      made->data.push_back(static_cast<float>(static_cast<int>(random() % 41) - 20) / 8.0f);
     return made;
   };
   int passed = 0;
   for (int plan = 0; plan < 2000; ++plan) {
-    Model model{"random", tensor({dim(), dim()}), {}, {"x", "y"}, std::nullopt};
+    Model model{"random", *tensor({dim(), dim()}), {}, {"x", "y"}, std::nullopt};
     std::uint64_t features = model.input.shape[1];
     const std::uint64_t layers = random() % 5;
     for (std::uint64_t n = 1; n <= layers; ++n) {
@@ -136,30 +136,35 @@ TEST(Execution, StepsAgreeWithTheAnalysisOnRandomPlans) {
       layer.name = "l" + std::to_string(n);
       if (layer.kind == LayerKind::Linear) {
         const std::uint64_t out = dim();
-        layer.weights = tensor({features, out});
-        layer.bias = tensor({out});
+        layer.tensors.push_back(tensor({features, out}));
+        layer.tensors.push_back(tensor({out}));
         features = out;
       } else if (layer.kind == LayerKind::SelfAttention) {
         const std::uint64_t head = dim();
         const std::uint64_t value = dim();
-        layer.wq = tensor({features, head});
-        layer.wk = tensor({features, head});
-        layer.wv = tensor({features, value});
+        layer.tensors.push_back(tensor({features, head}));
+        layer.tensors.push_back(tensor({features, head}));
+        layer.tensors.push_back(tensor({features, value}));
         features = value;
       }
       model.layers.push_back(std::move(layer));
     }
     const auto analysis = analyze_model(model);
-    const auto run = execute_model(model, true, true);
+    std::vector<ExecStep> steps;
+    const auto run = execute_model(model, true, true,
+                                   [&](ExecStep&& step) { steps.push_back(std::move(step)); });
     if (!analysis) {
       EXPECT_EQ(run.error(), analysis.error());
+      EXPECT_TRUE(steps.empty());
       continue;
     }
     ASSERT_TRUE(run.has_value()) << run.error();
     ++passed;
-    ASSERT_EQ(run->steps.size(), model.layers.size());
-    for (std::size_t i = 0; i < run->steps.size(); ++i) {
-      const ExecStep& step = run->steps[i];
+    ASSERT_EQ(steps.size(), model.layers.size());
+    EXPECT_EQ(run->step_count, steps.size());
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const ExecStep& step = steps[i];
+      EXPECT_EQ(step.number, i + 1);
       const bool attention = model.layers[i].kind == LayerKind::SelfAttention;
       const bool linear = model.layers[i].kind == LayerKind::Linear;
       EXPECT_EQ(step_field(step, attention || linear ? "output: " : "input/output: "),

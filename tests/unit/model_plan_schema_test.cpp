@@ -48,29 +48,43 @@ TEST(PlanSchema, MessagesAndPositions) {
       {R"({"layers": {}})", "invalid type: map, expected a sequence at line 1 column 11"},
       {R"({"layers": [{"type": "conv"}]})",
        "unknown variant `conv`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
-       "`softmax` at line 1 column 27"},
+       "`softmax` at line 1 column 28"},
       {R"({"layers": [{"type": "Relu"}]})",
        "unknown variant `Relu`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
-       "`softmax` at line 1 column 27"},
+       "`softmax` at line 1 column 28"},
       {R"({"layers": [{"name": "x"}]})", "missing field `type` at line 1 column 25"},
       {R"({"layers": [[]]})", "missing field `type` at line 1 column 14"},
       {R"({"layers": [{"type": "relu", "type": "relu"}]})",
-       "duplicate field `type` at line 1 column 35"},
+       "duplicate field `type` at line 1 column 44"},
+      // A layer is read whole before anything in it is checked: a syntax error anywhere in it
+      // comes first, then a second "type", then the tag; what the buffered layer holds is
+      // reported at its closing bracket, on its own line.
+      {R"({"layers": [{"type": 5, "type": "relu"}], "input_shape": [1]})",
+       "duplicate field `type` at line 1 column 39"},
+      {R"({"layers": [{"type": "conv", "type": "relu"}]})",
+       "duplicate field `type` at line 1 column 44"},
+      {R"({"layers": [{"type": "relu"}, {"type": "conv", "x": [}], "input_shape": [1]})",
+       "expected value at line 1 column 54"},
+      {R"({"layers": [{"type": "conv", "x": [1, {]}]})",
+       "key must be a string at line 1 column 40"},
+      {"{\"layers\": [[\"relu\"],\n\n   {\"type\": \"gelu\"}]}",
+       "invalid length 0, expected struct variant LayerSpec::Relu with 2 elements at line 1 "
+       "column 20"},
       {R"({"layers": [{"type": 5}]})",
-       "invalid type: integer `5`, expected variant identifier at line 1 column 22"},
+       "invalid type: integer `5`, expected variant identifier at line 1 column 23"},
       {R"({"layers": [[null]]})",
-       "invalid type: null, expected variant identifier at line 1 column 17"},
+       "invalid type: null, expected variant identifier at line 1 column 18"},
       {R"({"layers": ["relu"]})",
        "invalid type: string \"relu\", expected internally tagged enum LayerSpec at line 1 "
        "column 18"},
       {R"({"layers": [["relu"]]})",
        "invalid length 0, expected struct variant LayerSpec::Relu with 2 elements at line 1 "
-       "column 21"},
+       "column 20"},
       {R"({"layers": [["linear", null, null, null, null, null, null]]})",
        "invalid length 6, expected struct variant LayerSpec::Linear with 7 elements at line 1 "
-       "column 59"},
+       "column 58"},
       {R"({"layers": [["relu", null, null, 3]]})",
-       "invalid length 3, expected 2 elements in sequence at line 1 column 36"},
+       "invalid length 3, expected 2 elements in sequence at line 1 column 35"},
       {R"([null, null, null, null, []])",
        "invalid length 5, expected struct ModelSpec with 6 elements at line 1 column 28"},
       {R"([null, null, null, null, [], null, 7])", "trailing characters at line 1 column 36"},
@@ -85,13 +99,13 @@ TEST(PlanSchema, MessagesAndPositions) {
       {R"({"input": [[1], [1], ], "layers": []})", "trailing comma at line 1 column 22"},
       // Inside a layer the tensor is read from the buffered value.
       {R"({"layers": [{"type": "linear", "bias": [[1], [1], []]}]})",
-       "invalid length 3, expected 2 elements in sequence at line 1 column 55"},
+       "invalid length 3, expected 2 elements in sequence at line 1 column 54"},
       {R"({"layers": [{"type": "linear", "bias": {"shape": [1]}}]})",
-       "missing field `data` at line 1 column 55"},
+       "missing field `data` at line 1 column 54"},
       {R"({"layers": [{"type": "linear", "bias": 3}]})",
-       "invalid type: integer `3`, expected struct TensorSpec at line 1 column 42"},
-      // Field values, in the document and in a buffered layer (positioned after the layer,
-      // past a following comma and white space).
+       "invalid type: integer `3`, expected struct TensorSpec at line 1 column 41"},
+      // Field values, in the document and in a buffered layer (positioned at the layer's
+      // closing bracket).
       {R"({"input_shape": [-1], "layers": []})",
        "invalid value: integer `-1`, expected u64 at line 1 column 19"},
       {R"({"input_shape": [1.5], "layers": []})",
@@ -109,18 +123,20 @@ TEST(PlanSchema, MessagesAndPositions) {
        "invalid type: integer `1`, expected a string at line 1 column 13"},
       {R"({"labels": [null], "layers": []})",
        "invalid type: null, expected a string at line 1 column 16"},
+      {R"({"input_shape": "😀", "layers": []})",
+       "invalid type: string \"😀\", expected a sequence at line 1 column 22"},
       {R"({"name": ["a"], "layers": []})",
        "invalid type: sequence, expected a string at line 1 column 9"},
       {"{\"layers\": [{\"type\": \"linear\", \"in\": -1},\n    {\"type\": \"relu\"}]}",
-       "invalid value: integer `-1`, expected u64 at line 2 column 4"},
+       "invalid value: integer `-1`, expected u64 at line 1 column 40"},
       {R"({"layers": [{"type": "linear", "out": 2.0}]})",
-       "invalid type: floating point `2.0`, expected u64 at line 1 column 43"},
+       "invalid type: floating point `2.0`, expected u64 at line 1 column 42"},
       {R"({"layers": [{"type": "self_attention", "name": 7}]})",
-       "invalid type: integer `7`, expected a string at line 1 column 50"},
+       "invalid type: integer `7`, expected a string at line 1 column 49"},
       {R"({"layers": [{"type": "linear", "in": 1, "in": 2}]})",
-       "duplicate field `in` at line 1 column 49"},
+       "duplicate field `in` at line 1 column 48"},
       {R"({"layers": [{"type": "linear", "name": "a\tb\u00e9\u00a0", "in": {}}]})",
-       "invalid type: map, expected u64 at line 1 column 69"},
+       "invalid type: map, expected u64 at line 1 column 68"},
       {R"({"layers": ["tab\there\u0301"]})",
        "invalid type: string \"tab\\there\\u{301}\", expected internally tagged enum "
        "LayerSpec at line 1 column 29"},
@@ -177,22 +193,26 @@ TEST(PlanSchema, FieldsAndNumbers) {
   constexpr float kInf = std::numeric_limits<float>::infinity();
   EXPECT_EQ(spec->input->data, (std::vector<float>{2.0f, kInf, -kInf}));
   const LayerSpec& linear = spec->layers[0];
-  EXPECT_EQ(linear.weights->shape, (std::vector<std::uint64_t>{3}));
-  EXPECT_EQ(linear.weights->data[0], 16777216.0f);
-  EXPECT_EQ(linear.weights->data[1], 0.0f);  // "-0" is the integer 0
-  EXPECT_FALSE(std::signbit(linear.weights->data[1]));
-  EXPECT_EQ(linear.weights->data[2], 0.1f);
-  EXPECT_EQ(linear.in, 4u);
-  EXPECT_EQ(linear.out, 18446744073709551615u);
-  EXPECT_EQ(linear.out_features, 0u);
+  const TensorSpec* weights = linear.tensor(LayerTensor::Weights);
+  ASSERT_NE(weights, nullptr);
+  EXPECT_EQ(weights->shape, (std::vector<std::uint64_t>{3}));
+  EXPECT_EQ(weights->data[0], 16777216.0f);
+  EXPECT_EQ(weights->data[1], 0.0f);  // "-0" is the integer 0
+  EXPECT_FALSE(std::signbit(weights->data[1]));
+  EXPECT_EQ(weights->data[2], 0.1f);
+  EXPECT_EQ(linear.size(LayerSize::In), 4u);
+  EXPECT_EQ(linear.size(LayerSize::Out), 18446744073709551615u);
+  EXPECT_EQ(linear.size(LayerSize::OutFeatures), 0u);
+  EXPECT_EQ(linear.size(LayerSize::Tokens), std::nullopt);
   EXPECT_EQ(linear.explain, "e");
-  EXPECT_FALSE(linear.wq);
+  EXPECT_EQ(linear.tensor(LayerTensor::Wq), nullptr);
+  EXPECT_EQ(linear.tensor(LayerTensor::Bias), nullptr);
   const LayerSpec& attention = spec->layers[1];
   EXPECT_EQ(attention.kind, LayerKind::SelfAttention);
-  EXPECT_EQ(attention.wk->data, (std::vector<float>{2.5f}));
-  EXPECT_EQ(attention.tokens, 4u);
-  EXPECT_EQ(attention.value_dim, 3u);
-  EXPECT_FALSE(attention.wq);
+  EXPECT_EQ(attention.tensor(LayerTensor::Wk)->data, (std::vector<float>{2.5f}));
+  EXPECT_EQ(attention.size(LayerSize::Tokens), 4u);
+  EXPECT_EQ(attention.size(LayerSize::ValueDim), 3u);
+  EXPECT_EQ(attention.tensor(LayerTensor::Wq), nullptr);
 }
 
 // Any value the JSON library accepts may stand in a layer's unknown key, and nothing else may.
