@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "artifact_kind/artifact_kind.hpp"
 #include "benchmarks.hpp"
 #include "cbm/catboost_reader.hpp"
+#include "files.hpp"
 
 namespace orvik::bench {
 namespace {
@@ -88,8 +87,7 @@ int bench_catboost(const std::vector<std::string>& words) {
   const std::string model_path =
       words.empty() ? std::string(ORVIK_SOURCE_DIR) + "/tests/data/catboost/float_binary.cbm"
                     : words.front();
-  std::ifstream in(model_path, std::ios::binary);
-  const std::string model((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string model = testing_support::slurp(model_path);
   if (model.size() < 4) {
     fmt::print(stderr, "cannot read a CatBoost model from {}\n", model_path);
     return 1;

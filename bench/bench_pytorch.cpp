@@ -24,6 +24,7 @@
 #include "bench_support.hpp"
 #include "benchmarks.hpp"
 #include "pt/pytorch_reader.hpp"
+#include "pt_archive.hpp"
 #include "util/text.hpp"
 
 namespace orvik::bench {
@@ -32,15 +33,9 @@ namespace {
 constexpr int kRounds = 5;
 constexpr std::uint64_t kChunk = 1 << 20;
 
-void put_u16(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xff));
-  out.push_back(static_cast<char>(v >> 8));
-}
-
-void put_u32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
+using testing_support::put_u16;
+using testing_support::put_u32;
+using testing_support::short_unicode;
 
 struct Written {
   std::string name;
@@ -157,13 +152,6 @@ class ZipStreamWriter {
   std::uint64_t position_ = 0;
   std::vector<Written> entries_;
 };
-
-std::string short_unicode(std::string_view text) {
-  std::string out = "\x8c";
-  out.push_back(static_cast<char>(text.size()));
-  out += text;
-  return out;
-}
 
 std::string binint(std::uint32_t value) {
   std::string out = "J";

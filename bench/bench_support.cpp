@@ -33,26 +33,6 @@ bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& 
   return false;
 }
 
-std::string varint(std::uint64_t value) {
-  std::string out;
-  for (; value >= 0x80; value >>= 7)
-    out.push_back(static_cast<char>(value | 0x80));
-  out.push_back(static_cast<char>(value));
-  return out;
-}
-
-std::string key(std::uint64_t number, std::uint64_t wire_type) {
-  return varint(number << 3 | wire_type);
-}
-
-std::string vf(std::uint64_t number, std::uint64_t value) {
-  return key(number, 0) + varint(value);
-}
-
-std::string lf(std::uint64_t number, std::string_view payload) {
-  return key(number, 2) + varint(payload.size()) + std::string(payload);
-}
-
 double peak_rss_mib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

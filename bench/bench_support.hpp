@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "proto_wire_builder.hpp"
+
 namespace orvik::bench {
 
 // The fastest of `runs` calls of `run`, in milliseconds.
@@ -41,10 +43,10 @@ bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& 
 
 // Protobuf wire pieces for generated models: a varint, a key, a varint field and a
 // length-delimited field.
-std::string varint(std::uint64_t value);
-std::string key(std::uint64_t number, std::uint64_t wire_type);
-std::string vf(std::uint64_t number, std::uint64_t value);
-std::string lf(std::uint64_t number, std::string_view payload);
+using testing_support::key;
+using testing_support::lf;
+using testing_support::varint;
+using testing_support::vf;
 
 // The process's peak resident set so far, in MiB.
 double peak_rss_mib();

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../tests/unit/cbm_literal_scan.hpp"
 #include "artifact_kind/artifact_kind.hpp"
+#include "brace_scan_reference.hpp"
 #include "cbm/brace_scan.hpp"
 #include "cbm/catboost_reader.hpp"
 #include "reports/catboost_report.hpp"
@@ -22,7 +22,7 @@
 namespace {
 
 void check_scan(std::string_view bytes) {
-  const auto expected = orvik::testing_reference::literal_spans(bytes);
+  const auto expected = orvik::testing_support::literal_spans(bytes);
   const std::vector<orvik::BraceSpan> found = orvik::find_brace_spans(bytes);
   if (found.size() != expected.size()) std::abort();
   for (std::size_t s = 0; s < found.size(); ++s) {

@@ -9,15 +9,13 @@
 #include <string_view>
 
 #include "onnx/proto_wire.hpp"
+#include "proto_wire_builder.hpp"
 #include "util/text.hpp"
 
 namespace {
 
-void put_varint(std::string& out, std::uint64_t v) {
-  for (; v >= 0x80; v >>= 7)
-    out.push_back(static_cast<char>(v | 0x80));
-  out.push_back(static_cast<char>(v));
-}
+using orvik::testing_support::key;
+using orvik::testing_support::varint;
 
 bool same(const orvik::ProtoField& a, const orvik::ProtoField& b) {
   return a.number == b.number && a.wire_type == b.wire_type && a.value == b.value &&
@@ -56,9 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         orvik::read_proto_string(f.payload).has_value() != orvik::is_valid_utf8(f.payload)) {
       std::abort();
     }
-    put_varint(encoded, std::uint64_t{f.number} << 3 | f.wire_type);
-    if (f.wire_type == 0) put_varint(encoded, f.value);
-    if (f.wire_type == 2) put_varint(encoded, f.payload.size());
+    encoded += key(f.number, f.wire_type);
+    if (f.wire_type == 0) encoded += varint(f.value);
+    if (f.wire_type == 2) encoded += varint(f.payload.size());
     encoded.append(f.payload);
   }
   auto again = orvik::split_proto_fields(encoded);

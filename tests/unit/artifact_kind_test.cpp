@@ -1,12 +1,11 @@
 #include "artifact_kind/artifact_kind.hpp"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include <gtest/gtest.h>
+
+#include "scratch_dir.hpp"
 
 namespace orvik {
 namespace {
@@ -16,26 +15,15 @@ namespace fs = std::filesystem;
 // A fresh directory per test, removed afterwards.
 class ArtifactKindFiles : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvik-kind-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
 
   // Writes the bytes to a file in the directory and returns its path.
   std::string write(const std::string& name, const std::string& bytes) const {
-    const fs::path path = dir_ / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return dir_.write(name, bytes);
   }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return dir_ / name; }
 
-  fs::path dir_;
+  testing_support::ScratchDir dir_;
 };
 
 // ---- labels ------------------------------------------------------------------------------

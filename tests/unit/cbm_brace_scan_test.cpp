@@ -2,8 +2,6 @@
 // literal walk-per-position scan on random, structured and mutated real inputs.
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -12,21 +10,19 @@
 
 #include <gtest/gtest.h>
 
+#include "brace_scan_reference.hpp"
 #include "cbm/brace_scan.hpp"
-#include "cbm_literal_scan.hpp"
+#include "files.hpp"
+#include "mutate_bytes.hpp"
 
 namespace orvik {
 namespace {
 
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/catboost/";
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-using testing_reference::literal_spans;
-using testing_reference::literal_walk;
+using testing_support::literal_spans;
+using testing_support::literal_walk;
+using testing_support::slurp;
 
 std::vector<std::pair<std::size_t, std::size_t>> fast_spans(std::string_view bytes) {
   std::vector<std::pair<std::size_t, std::size_t>> spans;
@@ -186,7 +182,7 @@ TEST(CbmBraceScan, MutatedRealModels) {
     const std::string head = model.substr(0, std::min<std::size_t>(model.size(), 13000));
     for (int round = 0; round < 25; ++round) {
       std::string mutated = head;
-      testing_reference::mutate_bytes(mutated, rng, "{}\"\\", 6);
+      testing_support::mutate_bytes(mutated, rng, "{}\"\\", 6);
       expect_same_as_literal(mutated);
     }
   }

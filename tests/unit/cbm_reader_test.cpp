@@ -2,8 +2,6 @@
 // reader checked against a literal (slow) reading of the same rules on cut and mutated models.
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <random>
@@ -15,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "brace_scan_reference.hpp"
 #include "cbm/catboost_reader.hpp"
 #include "cbm/compact_json.hpp"
-#include "cbm_literal_scan.hpp"
+#include "files.hpp"
+#include "mutate_bytes.hpp"
 #include "util/json.hpp"
 #include "util/text.hpp"
 
@@ -26,10 +26,7 @@ namespace {
 
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/catboost/";
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing_support::slurp;
 
 // The summary of "CBM1" followed by `body`.
 CatBoostSummary read_body(std::string_view body) {
@@ -476,7 +473,7 @@ Literal literal_reading(std::string_view bytes) {
   Literal out;
   std::vector<std::string> texts;
   std::size_t kept_from = 0;
-  for (const auto& [start, end] : testing_reference::literal_spans(bytes)) {
+  for (const auto& [start, end] : testing_support::literal_spans(bytes)) {
     const std::string_view span = bytes.substr(start, end - start);
     if (!is_valid_utf8(span)) continue;
     if (const auto value = parse_json(span)) {
@@ -537,8 +534,8 @@ TEST(CbmReader, MutatedModels) {
   for (int round = 0; round < 150; ++round) {
     std::string mutated = model;
     // The alphabet includes the terminating NUL byte.
-    testing_reference::mutate_bytes(mutated, rng, std::string_view("{}\"\\:,[]0\xff", 11), 8, 4,
-                                    13000);
+    testing_support::mutate_bytes(mutated, rng, std::string_view("{}\"\\:,[]0\xff", 11), 8, 4,
+                                  13000);
     expect_like_literal(mutated);
   }
 }

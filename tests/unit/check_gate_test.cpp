@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "capture_stdout.hpp"
 #include "check/check.hpp"
 
 namespace orvik {
@@ -32,9 +33,9 @@ struct Outcome {
 };
 
 Outcome run(const std::vector<std::string>& words) {
-  testing::internal::CaptureStdout();
-  CommandResult result = cmd_check(words);
-  return {std::move(result), testing::internal::GetCapturedStdout()};
+  Outcome outcome;
+  outcome.out = testing_support::capture_stdout([&] { outcome.result = cmd_check(words); });
+  return outcome;
 }
 
 TEST(CheckPercentage, ParsesOrRefusesTheWordAsPassed) {

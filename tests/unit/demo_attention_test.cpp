@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "capture_stdout.hpp"
 #include "demo/attention_demo.hpp"
 
 namespace orvik {
@@ -14,12 +15,9 @@ namespace {
 // Runs the demo command and returns its output with each kernel time ("0.004 ms") masked as
 // "#.### ms": the times vary from run to run, everything else is fixed.
 std::string run_demo(const std::vector<std::string>& words, CommandResult& result) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  result = cmd_demo(words);
-  std::fflush(stdout);
+  const std::string out = testing_support::capture_stdout([&] { result = cmd_demo(words); });
   static const std::regex kTime(R"(\b\d+\.\d{3} ms\b)");
-  return std::regex_replace(testing::internal::GetCapturedStdout(), kTime, "#.### ms");
+  return std::regex_replace(out, kTime, "#.### ms");
 }
 
 constexpr std::string_view kDemoWithValues = R"(Numeric attention demo

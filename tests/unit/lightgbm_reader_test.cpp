@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <utility>
@@ -11,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "artifact_kind/artifact_kind.hpp"
+#include "files.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "util/json.hpp"
 
@@ -23,10 +22,7 @@ const char* const kCorpus[] = {
     "binary.txt",         "categorical_pandas.txt", "cli_binary_example.txt",
     "constant_stump.txt", "multiclass.txt",         "regression_first2.txt"};
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing_support::slurp;
 
 LightGbmSummary read_text(std::string_view text) {
   auto summary = read_lightgbm_bytes("dir/model.txt", text);

@@ -1,13 +1,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "capture_stdout.hpp"
+#include "files.hpp"
 #include "main/dispatch.hpp"
 
 namespace orvik {
@@ -32,20 +33,13 @@ class WaitForEnter : public testing::Test {
   }
 
   void feed(const std::string& bytes) {
-    {
-      std::ofstream out(path_, std::ios::binary);
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    testing_support::write_file(path_, bytes);
     ASSERT_NE(std::freopen(path_.c_str(), "r", stdin), nullptr);
   }
 
   // Calls wait_for_enter and returns what it printed.
   std::string pause(CommandResult& result) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    result = wait_for_enter();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return testing_support::capture_stdout([&] { result = wait_for_enter(); });
   }
 
   std::string path_;

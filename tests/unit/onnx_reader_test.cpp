@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "onnx_test_support.hpp"
+#include "proto_wire_builder.hpp"
 #include "util/file.hpp"
 #include "util/text.hpp"
 
@@ -19,9 +19,9 @@ namespace {
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/onnx/";
 constexpr char kNoGraph[] = "ONNX ModelProto did not contain graph field";
 
-using onnx_test::lf;
-using onnx_test::varint;
-using onnx_test::vf;
+using testing_support::lf;
+using testing_support::varint;
+using testing_support::vf;
 
 OnnxSummary read_model(std::string_view bytes) {
   auto summary = read_onnx_bytes("models/m.onnx", bytes);

@@ -10,17 +10,20 @@
 
 #include <gtest/gtest.h>
 
-#include "pt_test_support.hpp"
+#include "files.hpp"
+#include "pt_archive.hpp"
+#include "scratch_dir.hpp"
 
 namespace orvik {
 namespace {
 
-using pt_test::build_zip;
-using pt_test::make_pickle;
-using pt_test::ScratchDir;
-using pt_test::set_u32;
-using pt_test::set_u64;
-using pt_test::ZipItem;
+using testing_support::build_zip;
+using testing_support::make_pickle;
+using testing_support::ScratchDir;
+using testing_support::set_u32;
+using testing_support::set_u64;
+using testing_support::slurp;
+using testing_support::ZipItem;
 
 const std::string kData = std::string(ORVIK_TEST_DATA) + "/torch/";
 
@@ -95,7 +98,7 @@ TEST(PtReader, LegacyPickle) {
   EXPECT_EQ(s.param_names, kMlpKeys);
   EXPECT_EQ(s.torch_version, std::nullopt);
   EXPECT_EQ(s.file_fingerprint,
-            fnv1a64(kFnvOffsetBasis, pt_test::slurp(kData + "mlp_state_dict_legacy.pt")));
+            fnv1a64(kFnvOffsetBasis, slurp(kData + "mlp_state_dict_legacy.pt")));
   EXPECT_EQ(s.file_fingerprint, s.learned_state_fingerprint);
   EXPECT_EQ(s.file_fingerprint, 0xd192d0d018cb6851ull);
 }
@@ -229,7 +232,7 @@ TEST(PtReader, LastPickleAndVersionWin) {
       {"c/extra_data.pkl", ""},  // ends with data.pkl too, but an empty last pickle fails
   };
   EXPECT_EQ(read_error(dir.write("empty_last.pt", build_zip(items).bytes)),
-            dir.path("empty_last.pt") + ": no data.pkl found inside the archive");
+            (dir / "empty_last.pt") + ": no data.pkl found inside the archive");
   const std::vector<ZipItem> good(items.begin(), items.end() - 1);
   const PyTorchSummary s = read_ok(dir.write("m.pt", build_zip(good).bytes));
   EXPECT_EQ(s.param_names, (std::vector<std::string>{"second.weight"}));
@@ -340,8 +343,8 @@ TEST(PtReader, DominantDtype) {
 }
 
 TEST(PtReader, ParameterNames) {
-  using pt_test::binunicode;
-  using pt_test::short_unicode;
+  using testing_support::binunicode;
+  using testing_support::short_unicode;
   const std::string pickle =
       short_unicode("layer1.weight") + short_unicode("fc.bias") + binunicode("bn.running_mean") +
       short_unicode("weight") + short_unicode("bias") + short_unicode("my-layer.weight") +
@@ -356,7 +359,7 @@ TEST(PtReader, ParameterNames) {
 }
 
 TEST(PtReader, ParameterNameScanSkipsStringBodies) {
-  using pt_test::short_unicode;
+  using testing_support::short_unicode;
   // A rejected string is still skipped over: its body is not scanned for opcodes.
   EXPECT_TRUE(recover_param_names(short_unicode(short_unicode("hidden.weight"))).empty());
   // A length that does not fit makes the byte an ordinary one.
@@ -371,9 +374,9 @@ TEST(PtReader, ParameterNameScanSkipsStringBodies) {
 
 TEST(PtReader, OpenAndKindErrors) {
   ScratchDir dir;
-  EXPECT_EQ(read_error(dir.path("missing.pt")),
-            "open " + dir.path("missing.pt") + ": No such file or directory (os error 2)");
-  EXPECT_EQ(read_error(dir.path("")), "read " + dir.path("") + ": Is a directory (os error 21)");
+  EXPECT_EQ(read_error(dir / "missing.pt"),
+            "open " + (dir / "missing.pt") + ": No such file or directory (os error 2)");
+  EXPECT_EQ(read_error(dir / ""), "read " + (dir / "") + ": Is a directory (os error 21)");
   for (const std::string& bytes : {std::string(), std::string("P"), std::string("PK"),
                                    std::string("PK\x05\x06") + std::string(18, '\0'),
                                    std::string("PK\x03"), std::string("{\"layers\": []}")}) {
@@ -390,20 +393,20 @@ TEST(PtReader, OpenAndKindErrors) {
 TEST(PtReader, ArchiveLevelErrors) {
   ScratchDir dir;
   const std::string no_eocd = "PK\x03\x04" + std::string(100, '\0');
-  EXPECT_EQ(read_error(dir.write("a.pt", no_eocd)), dir.path("a.pt") + ": no zip EOCD record");
+  EXPECT_EQ(read_error(dir.write("a.pt", no_eocd)), (dir / "a.pt") + ": no zip EOCD record");
   // An end record whose size and offset would run past the end of the file.
   const std::string cut_eocd =
       "PK\x03\x04" + std::string(10, '\0') + "PK\x05\x06" + std::string(12, '\0');
-  EXPECT_EQ(read_error(dir.write("b.pt", cut_eocd)), dir.path("b.pt") + ": no zip EOCD record");
+  EXPECT_EQ(read_error(dir.write("b.pt", cut_eocd)), (dir / "b.pt") + ": no zip EOCD record");
   EXPECT_EQ(read_error(dir.write("c.pt", build_zip({{"archive/version", "3"}}).bytes)),
-            dir.path("c.pt") + ": no data.pkl found inside the archive");
+            (dir / "c.pt") + ": no data.pkl found inside the archive");
   EXPECT_EQ(read_error(dir.write("d.pt", build_zip({{"archive/data.pkl", ""}}).bytes)),
-            dir.path("d.pt") + ": no data.pkl found inside the archive");
+            (dir / "d.pt") + ": no data.pkl found inside the archive");
   // A directory that ends early keeps what was found: here, nothing.
   auto zip = build_zip(checkpoint({"abcd"}));
   set_u32(zip.bytes, zip.eocd_offset + 12, 45);
   EXPECT_EQ(read_error(dir.write("e.pt", zip.bytes)),
-            dir.path("e.pt") + ": no data.pkl found inside the archive");
+            (dir / "e.pt") + ": no data.pkl found inside the archive");
 }
 
 TEST(PtReader, DirectoryCutInsideAnEntryKeepsEarlierEntries) {
@@ -450,7 +453,7 @@ TEST(PtReader, ForgedSizesAndOffsets) {
 
 TEST(PtReader, ForgedZip64Records) {
   ScratchDir dir;
-  std::string bytes = pt_test::slurp(kData + "mlp_state_dict_zip64.pt");
+  std::string bytes = slurp(kData + "mlp_state_dict_zip64.pt");
   const std::size_t locator = bytes.size() - 22 - 20;
   ASSERT_EQ(bytes.substr(locator, 4), "PK\x06\x07");
   const std::size_t record = locator - 56;
@@ -489,7 +492,7 @@ TEST(PtReader, OverlappingOrWrappingStoragesAreRefused) {
   set_u32(bytes, zip.directory_offset + directory.size() + 12,
           static_cast<std::uint32_t>(directory.size()));
   EXPECT_EQ(read_error(dir.write("o.pt", bytes)),
-            dir.path("o.pt") + ": storage entries overlap (damaged archive)");
+            (dir / "o.pt") + ": storage entries overlap (damaged archive)");
   // A few repeated entries stay within the allowance and are read as they are.
   directory =
       zip.bytes.substr(zip.directory_offset, zip.directory_size) + storage_entry + storage_entry;
@@ -504,21 +507,21 @@ TEST(PtReader, OverlappingOrWrappingStoragesAreRefused) {
     set_u32(entry, 24, 0xFFFFFFFF);
     entry[30] = 12;
     entry += std::string("\x01\x00\x08\x00", 4);
-    pt_test::put_u64(entry, size);
+    testing_support::put_u64(entry, size);
     directory += entry;
   }
   bytes = zip.bytes.substr(0, zip.directory_offset) + directory + zip.bytes.substr(zip.eocd_offset);
   set_u32(bytes, zip.directory_offset + directory.size() + 12,
           static_cast<std::uint32_t>(directory.size()));
   EXPECT_EQ(read_error(dir.write("w.pt", bytes)),
-            dir.path("w.pt") + ": storage sizes add up past 2^64 bytes (damaged archive)");
+            (dir / "w.pt") + ": storage sizes add up past 2^64 bytes (damaged archive)");
 }
 
 // Every prefix of every fixture ends in a summary or one of the clean errors.
 TEST(PtReader, TruncatedPrefixesOfEveryFixture) {
   ScratchDir dir;
   for (const char* name : kFixtures) {
-    const std::string bytes = pt_test::slurp(kData + name);
+    const std::string bytes = slurp(kData + name);
     ASSERT_FALSE(bytes.empty()) << name;
     const std::string path = dir.write(name, bytes);
     const std::set<std::string> allowed = {

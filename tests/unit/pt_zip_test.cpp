@@ -4,14 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include "pt_test_support.hpp"
+#include "pt_archive.hpp"
+#include "scratch_dir.hpp"
 
 namespace orvik {
 namespace {
 
-using pt_test::put_u16;
-using pt_test::put_u32;
-using pt_test::put_u64;
+using testing_support::put_u16;
+using testing_support::put_u32;
+using testing_support::put_u64;
 
 constexpr std::uint32_t kFull = 0xFFFFFFFFu;
 
@@ -73,7 +74,7 @@ TEST(PtZip, LittleEndianReads) {
 }
 
 TEST(PtZip, ReadFileRangeMessages) {
-  pt_test::ScratchDir dir;
+  testing_support::ScratchDir dir;
   auto file = File::open(dir.write("ten.bin", "0123456789"));
   ASSERT_TRUE(file.has_value());
   EXPECT_EQ(read_file_range(*file, 2, 3).value(), "234");
@@ -91,7 +92,7 @@ TEST(PtZip, ReadFileRangeMessages) {
 }
 
 TEST(PtZip, LocalDataOffsetSkipsNameAndExtra) {
-  pt_test::ScratchDir dir;
+  testing_support::ScratchDir dir;
   std::string bytes = "junkPK\x03\x04";
   bytes.append(22, '\0');
   put_u16(bytes, 5);    // name length
@@ -204,8 +205,8 @@ TEST(PtZip, Zip64ExtraSearchAndBounds) {
 }
 
 TEST(PtZip, FindsCentralDirectoryBehindAComment) {
-  pt_test::ScratchDir dir;
-  auto zip = pt_test::build_zip({{"a/data.pkl", "x"}}, "a comment with PK in it");
+  testing_support::ScratchDir dir;
+  auto zip = testing_support::build_zip({{"a/data.pkl", "x"}}, "a comment with PK in it");
   auto file = File::open(dir.write("c.zip", zip.bytes));
   ASSERT_TRUE(file.has_value());
   auto found = find_zip_central_directory(*file, zip.bytes.size());
@@ -216,8 +217,8 @@ TEST(PtZip, FindsCentralDirectoryBehindAComment) {
 }
 
 TEST(PtZip, LastSignatureFromTheEndWins) {
-  pt_test::ScratchDir dir;
-  auto zip = pt_test::build_zip({{"a/data.pkl", "x"}});
+  testing_support::ScratchDir dir;
+  auto zip = testing_support::build_zip({{"a/data.pkl", "x"}});
   // A second end record in the comment area is the one found.
   std::string bytes = zip.bytes;
   bytes.resize(bytes.size() - 2);
@@ -236,7 +237,7 @@ TEST(PtZip, LastSignatureFromTheEndWins) {
 }
 
 TEST(PtZip, EocdTooCloseToTheEndIsNotUsable) {
-  pt_test::ScratchDir dir;
+  testing_support::ScratchDir dir;
   const std::string bytes =
       "PK\x03\x04" + std::string(40, 'z') + "PK\x05\x06" + std::string(15, '\0');
   auto file = File::open(dir.write("e.zip", bytes));

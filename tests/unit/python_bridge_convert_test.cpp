@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "capture_stdout.hpp"
 #include "embedded_scripts.hpp"
+#include "files.hpp"
 #include "python_bridge/python_bridge.hpp"
-#include "python_bridge_test_support.hpp"
+#include "python_bridge_env.hpp"
 
 namespace orvik {
 namespace {
@@ -20,7 +22,7 @@ const std::string kPython = kData + "/python";
 // Debian's python3 with the stand-in packages, run from an empty working folder.
 class Convert : public testing::Test {
  protected:
-  TempDir dir_;
+  ScratchDir dir_;
   ScopedCwd cwd_{dir_.path()};
   ScopedEnv kaltera_{"KALTERA_PYTHON", std::nullopt};
   ScopedEnv path_{"PATH", kSystemPath};
@@ -45,7 +47,7 @@ class NoProcessStarts : public testing::Test {
   }
   bool started() const { return fs::exists(dir_ / "started"); }
 
-  TempDir dir_;
+  ScratchDir dir_;
   ScopedCwd cwd_{dir_.path()};
   ScopedEnv kaltera_{"KALTERA_PYTHON", dir_ / "python3"};
   ScopedEnv path_{"PATH", dir_.path()};
@@ -90,12 +92,11 @@ TEST_F(Convert, DefaultOutputReplacesTheExtension) {
   fs::copy_file(kPython + "/lgb_booster.pkl", dir_ / "booster.pkl");
   EXPECT_EQ(convert({dir_ / "booster.pkl"}),
             "converted LightGBM model -> " + (dir_ / "booster.txt") + "\n");
-  EXPECT_EQ(read_file(dir_ / "booster.txt"), read_file(kPython + "/regression_first2.txt"));
+  EXPECT_EQ(slurp(dir_ / "booster.txt"), slurp(kPython + "/regression_first2.txt"));
 
   fs::copy_file(kPython + "/catboost_classifier.pkl", dir_ / "classifier.v2.pkl");
   EXPECT_EQ(convert({"classifier.v2.pkl"}), "converted CatBoost model -> classifier.v2.cbm\n");
-  EXPECT_EQ(read_file(dir_ / "classifier.v2.cbm"),
-            read_file(kPython + "/catboost/single_tree.cbm"));
+  EXPECT_EQ(slurp(dir_ / "classifier.v2.cbm"), slurp(kPython + "/catboost/single_tree.cbm"));
 }
 
 TEST_F(Convert, DefaultOutputAppendsTheExtensionWhenThereIsNone) {
@@ -113,17 +114,17 @@ TEST_F(Convert, EmptyOutputPathMeansTheDefault) {
 TEST_F(Convert, MlflowDirectoryGetsModelFileInside) {
   fs::copy(kPython + "/mlflow_lightgbm", dir_ / "exported");
   EXPECT_EQ(convert({"exported/"}), "converted LightGBM model -> exported/model.txt\n");
-  EXPECT_EQ(read_file(dir_ / "exported/model.txt"), read_file(kPython + "/regression_first2.txt"));
+  EXPECT_EQ(slurp(dir_ / "exported/model.txt"), slurp(kPython + "/regression_first2.txt"));
 
   fs::copy(kPython + "/mlflow_catboost", dir_ / "cb");
   EXPECT_EQ(convert({"cb"}), "converted CatBoost model -> cb/model.cbm\n");
-  EXPECT_EQ(read_file(dir_ / "cb/model.cbm"), read_file(kPython + "/catboost/single_tree.cbm"));
+  EXPECT_EQ(slurp(dir_ / "cb/model.cbm"), slurp(kPython + "/catboost/single_tree.cbm"));
 }
 
 TEST_F(Convert, ExplicitOutputPath) {
   EXPECT_EQ(convert({kPython + "/lgb_regressor.pkl", "-o", dir_ / "chosen.model"}),
             "converted LightGBM model -> " + (dir_ / "chosen.model") + "\n");
-  EXPECT_EQ(read_file(dir_ / "chosen.model"), read_file(kPython + "/regression_first2.txt"));
+  EXPECT_EQ(slurp(dir_ / "chosen.model"), slurp(kPython + "/regression_first2.txt"));
 }
 
 TEST_F(Convert, ScriptWithoutSourceExplainsItself) {

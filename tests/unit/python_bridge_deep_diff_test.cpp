@@ -8,7 +8,9 @@
 #include <fmt/core.h>
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
+#include "files.hpp"
+#include "python_bridge_env.hpp"
 
 namespace orvik {
 namespace {
@@ -35,8 +37,8 @@ class DeepDiff : public testing::Test {
   }
 
   StandinCatboost standin_;
-  const TempDir& dir_ = standin_.dir;
-  const TempDir& python_tmp_ = standin_.python_tmp;
+  const ScratchDir& dir_ = standin_.dir;
+  const ScratchDir& python_tmp_ = standin_.python_tmp;
 };
 
 // Every change counter of a model against itself is 0, symmetric and non-symmetric trees alike,

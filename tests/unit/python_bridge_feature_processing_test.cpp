@@ -7,7 +7,9 @@
 #include <fmt/core.h>
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
+#include "files.hpp"
+#include "python_bridge_env.hpp"
 
 namespace orvik {
 namespace {
@@ -24,8 +26,8 @@ class FeatureProcessing : public testing::Test {
   }
 
   StandinCatboost standin_;
-  const TempDir& dir_ = standin_.dir;
-  const TempDir& python_tmp_ = standin_.python_tmp;
+  const ScratchDir& dir_ = standin_.dir;
+  const ScratchDir& python_tmp_ = standin_.python_tmp;
 };
 
 TEST_F(FeatureProcessing, FloatFeaturesOfARealModel) {

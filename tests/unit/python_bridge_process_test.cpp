@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "python_bridge_env.hpp"
 
 namespace orvik {
 namespace {
@@ -71,7 +71,7 @@ TEST(RunProcess, StandardInputIsTheNullDevice) {
 }
 
 TEST(RunProcess, InheritsEnvironmentAndWorkingDirectory) {
-  TempDir dir;
+  ScratchDir dir;
   ScopedEnv variable("ORVIK_PROCESS_TEST", "inherited value");
   ScopedCwd cwd(dir.path());
   auto run = shell("printf '%s|%s' \"$ORVIK_PROCESS_TEST\" \"$(pwd -P)\"");

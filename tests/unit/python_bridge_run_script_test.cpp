@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "python_bridge/python_bridge.hpp"
-#include "python_bridge_test_support.hpp"
+#include "python_bridge_env.hpp"
 
 namespace orvik {
 namespace {
@@ -19,7 +19,7 @@ const std::string kMissing = "No such file or directory (os error 2)";
 // unless a test makes it.
 class RunPythonScript : public testing::Test {
  protected:
-  TempDir dir_;
+  ScratchDir dir_;
   ScopedCwd cwd_{dir_.path()};
   ScopedEnv kaltera_{"KALTERA_PYTHON", std::nullopt};
   ScopedEnv path_{"PATH", kSystemPath};

@@ -1,51 +1,22 @@
 // The diff command over damaged inputs: every failed read ends in a message and leaves standard
 // output untouched, whichever side is damaged; a deep diff without Python fails after the report.
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
+#include "files.hpp"
+#include "python_bridge_env.hpp"
 #include "reports/diff.hpp"
 
 namespace orvik {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace testing_support;
 
-std::string fixture(const std::string& relative) {
-  std::ifstream in(std::string(ORVIK_TEST_DATA) + "/diff/" + relative, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvik-diff-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string write(const std::string& name, std::string_view bytes) const {
-    const std::string file = (path_ / name).string();
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file;
-  }
-  bool ok() const { return !path_.empty(); }
-
- private:
-  fs::path path_;
-};
+const std::string kDiffData = std::string(ORVIK_TEST_DATA) + "/diff/";
 
 struct Outcome {
   bool ok = false;
@@ -54,9 +25,7 @@ struct Outcome {
 
 Outcome run(const std::vector<std::string>& words) {
   Outcome outcome;
-  testing::internal::CaptureStdout();
-  outcome.ok = cmd_diff(words).has_value();
-  outcome.out = testing::internal::GetCapturedStdout();
+  outcome.out = capture_stdout([&] { outcome.ok = cmd_diff(words).has_value(); });
   return outcome;
 }
 
@@ -65,7 +34,7 @@ Outcome run(const std::vector<std::string>& words) {
 void check_prefixes(const std::string& relative, const std::string& extension, std::size_t step) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());
-  const std::string whole = fixture(relative);
+  const std::string whole = slurp(kDiffData + relative);
   ASSERT_FALSE(whole.empty());
   const std::string intact = dir.write("intact" + extension, whole);
   std::size_t failures = 0;
@@ -97,8 +66,7 @@ TEST(DiffCommand, TruncatedCatboostPrintsNothingOrWholeReport) {
 }
 
 TEST(DiffCommand, CatboostDeepWithoutInterpreterFailsAfterTheWholeReport) {
-  using namespace testing_support;
-  const TempDir dir;
+  const ScratchDir dir;
   const ScopedCwd cwd(dir.path());
   const ScopedEnv kaltera("KALTERA_PYTHON", std::nullopt);
   const ScopedEnv path("PATH", kFakePython + "/no_python");
@@ -117,7 +85,8 @@ TEST(DiffCommand, CatboostDeepWithoutInterpreterFailsAfterTheWholeReport) {
 TEST(DiffCommand, DeepNoteComesBeforeReadErrors) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());
-  const std::string good = dir.write("good.pt", fixture("torch/via_bytesio_archive_prefix.pt"));
+  const std::string good =
+      dir.write("good.pt", slurp(kDiffData + "torch/via_bytesio_archive_prefix.pt"));
   const std::string bad = dir.write("bad.pt", "PK\x05\x06");
   const Outcome outcome = run({"--deep", good, bad});
   EXPECT_FALSE(outcome.ok);

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
 #include "reports/diff.hpp"
 #include "util/json.hpp"
 

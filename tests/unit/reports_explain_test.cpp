@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
+#include "python_bridge_env.hpp"
 #include "reports/changes.hpp"
 #include "reports/explain_artifact.hpp"
 #include "reports/explain_diff.hpp"

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "onnx_test_support.hpp"
-#include "python_bridge_test_support.hpp"
+#include "capture_stdout.hpp"
+#include "proto_wire_builder.hpp"
 #include "reports/diff.hpp"
 #include "reports/diff_onnx.hpp"
 #include "reports/onnx_report.hpp"
@@ -297,8 +297,8 @@ TEST(OnnxDiff, CorpusPairsAreSymmetric) {
 // Small floods of the entries a hostile file repeats millions of times, and one model of texts
 // that need escapes, repeated names, tied costs and every kind of initializer.
 std::vector<std::string> hostile_models() {
-  using onnx_test::lf;
-  using onnx_test::vf;
+  using testing_support::lf;
+  using testing_support::vf;
   const auto times = [](std::string_view item, int count) {
     std::string out;
     for (int i = 0; i < count; ++i)

@@ -2,14 +2,14 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "capture_stdout.hpp"
 
 namespace orvik {
 namespace {
@@ -20,14 +20,7 @@ constexpr std::int64_t kI64Min = std::numeric_limits<std::int64_t>::min();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
-// Everything the callable writes to standard output (flushed before the capture ends).
-std::string captured(const std::function<void()>& body) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  body();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
+using testing_support::capture_stdout;
 
 std::vector<std::string> numbered_names(const std::string& prefix, int count) {
   std::vector<std::string> names;
@@ -75,118 +68,123 @@ TEST(HumanCountText, Thresholds) {
 // ---- rows --------------------------------------------------------------------------------
 
 TEST(FieldRow, PresentAndAbsent) {
-  EXPECT_EQ(captured([] { print_field_row("Trees", "100"); }), "  Trees: 100\n");
-  EXPECT_EQ(captured([] { print_field_row("Loss", std::nullopt); }), "  Loss: unknown\n");
-  EXPECT_EQ(captured([] { print_field_row("Empty", std::string()); }), "  Empty: \n");
+  EXPECT_EQ(capture_stdout([] { print_field_row("Trees", "100"); }), "  Trees: 100\n");
+  EXPECT_EQ(capture_stdout([] { print_field_row("Loss", std::nullopt); }), "  Loss: unknown\n");
+  EXPECT_EQ(capture_stdout([] { print_field_row("Empty", std::string()); }), "  Empty: \n");
 }
 
 TEST(SizeChangeRow, SizesWithRawByteDelta) {
-  EXPECT_EQ(captured([] { print_size_change_row("File size", 1023, 1024); }),
+  EXPECT_EQ(capture_stdout([] { print_size_change_row("File size", 1023, 1024); }),
             "File size:\n  1023 B -> 1.0 KiB (+1)\n");
-  EXPECT_EQ(captured([] { print_size_change_row("File size", 1024, 2560); }),
+  EXPECT_EQ(capture_stdout([] { print_size_change_row("File size", 1024, 2560); }),
             "File size:\n  1.0 KiB -> 2.5 KiB (+1536)\n");
-  EXPECT_EQ(captured([] { print_size_change_row("File size", 3145728, 1048575); }),
+  EXPECT_EQ(capture_stdout([] { print_size_change_row("File size", 3145728, 1048575); }),
             "File size:\n  3.0 MiB -> 1024.0 KiB (-2097153)\n");
-  EXPECT_EQ(captured([] { print_size_change_row("File size", 7, 7); }),
+  EXPECT_EQ(capture_stdout([] { print_size_change_row("File size", 7, 7); }),
             "File size:\n  7 B -> 7 B (same)\n");
 }
 
 TEST(CountChangeRow, Forms) {
-  EXPECT_EQ(captured([] { print_count_change_row("Trees", 100, 120); }),
+  EXPECT_EQ(capture_stdout([] { print_count_change_row("Trees", 100, 120); }),
             "Trees:\n  100 -> 120 (+20)\n");
-  EXPECT_EQ(captured([] { print_count_change_row("Trees", 120, 100); }),
+  EXPECT_EQ(capture_stdout([] { print_count_change_row("Trees", 120, 100); }),
             "Trees:\n  120 -> 100 (-20)\n");
-  EXPECT_EQ(captured([] { print_count_change_row("Trees", 3, 3); }), "Trees:\n  3 -> 3 (same)\n");
+  EXPECT_EQ(capture_stdout([] { print_count_change_row("Trees", 3, 3); }),
+            "Trees:\n  3 -> 3 (same)\n");
 }
 
 TEST(OptionalCountChangeRow, UnknownUnlessBothPresent) {
-  EXPECT_EQ(captured([] { print_optional_count_change_row("Depth", 6, 8); }),
+  EXPECT_EQ(capture_stdout([] { print_optional_count_change_row("Depth", 6, 8); }),
             "Depth:\n  6 -> 8 (+2)\n");
-  EXPECT_EQ(captured([] { print_optional_count_change_row("Depth", std::nullopt, 8); }),
+  EXPECT_EQ(capture_stdout([] { print_optional_count_change_row("Depth", std::nullopt, 8); }),
             "Depth:\n  unknown\n");
-  EXPECT_EQ(captured([] { print_optional_count_change_row("Depth", 6, std::nullopt); }),
+  EXPECT_EQ(capture_stdout([] { print_optional_count_change_row("Depth", 6, std::nullopt); }),
             "Depth:\n  unknown\n");
-  EXPECT_EQ(captured([] { print_optional_count_change_row("Depth", std::nullopt, std::nullopt); }),
-            "Depth:\n  unknown\n");
+  EXPECT_EQ(
+      capture_stdout([] { print_optional_count_change_row("Depth", std::nullopt, std::nullopt); }),
+      "Depth:\n  unknown\n");
 }
 
 TEST(FloatChangeRow, SameDeltaAndUnknown) {
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", 0.1, 0.1); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Learning rate", 0.1, 0.1); }),
             "Learning rate:\n  0.100000 -> 0.100000 (same)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", 0.1, 0.05); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Learning rate", 0.1, 0.05); }),
             "Learning rate:\n  0.100000 -> 0.050000 (-0.050000)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", 0.05, 0.1); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Learning rate", 0.05, 0.1); }),
             "Learning rate:\n  0.050000 -> 0.100000 (+0.050000)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", std::nullopt, 0.1); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Learning rate", std::nullopt, 0.1); }),
             "Learning rate:\n  unknown\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", 0.1, std::nullopt); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Learning rate", 0.1, std::nullopt); }),
             "Learning rate:\n  unknown\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Learning rate", std::nullopt, std::nullopt); }),
-            "Learning rate:\n  unknown\n");
+  EXPECT_EQ(
+      capture_stdout([] { print_float_change_row("Learning rate", std::nullopt, std::nullopt); }),
+      "Learning rate:\n  unknown\n");
 }
 
 TEST(FloatChangeRow, SameBelowMachineEpsilonOnly) {
   // A difference below epsilon is "same" even though the digits could differ in principle.
-  EXPECT_EQ(captured([] { print_float_change_row("L2", 0.0, 1e-17); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("L2", 0.0, 1e-17); }),
             "L2:\n  0.000000 -> 0.000000 (same)\n");
   // A tiny but larger difference is a change, printed with its rounded sign.
-  EXPECT_EQ(captured([] { print_float_change_row("L2", 0.0, 1e-9); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("L2", 0.0, 1e-9); }),
             "L2:\n  0.000000 -> 0.000000 (+0.000000)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("L2", 1e-9, 0.0); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("L2", 1e-9, 0.0); }),
             "L2:\n  0.000000 -> 0.000000 (-0.000000)\n");
   // 0.1 + 0.2 and 0.3 differ by one unit in the last place (5.55e-17): same.
-  EXPECT_EQ(captured([] { print_float_change_row("L2", 0.1 + 0.2, 0.3); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("L2", 0.1 + 0.2, 0.3); }),
             "L2:\n  0.300000 -> 0.300000 (same)\n");
 }
 
 TEST(FloatChangeRow, NonFiniteValues) {
   // NaN never compares below the tolerance, so it prints the delta form.
-  EXPECT_EQ(captured([] { print_float_change_row("Rate", kNaN, 1.0); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Rate", kNaN, 1.0); }),
             "Rate:\n  NaN -> 1.000000 (NaN)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Rate", kNaN, kNaN); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Rate", kNaN, kNaN); }),
             "Rate:\n  NaN -> NaN (NaN)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Rate", 1.0, kInf); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Rate", 1.0, kInf); }),
             "Rate:\n  1.000000 -> inf (+inf)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Rate", kInf, kInf); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Rate", kInf, kInf); }),
             "Rate:\n  inf -> inf (NaN)\n");
-  EXPECT_EQ(captured([] { print_float_change_row("Rate", 2.0, -kInf); }),
+  EXPECT_EQ(capture_stdout([] { print_float_change_row("Rate", 2.0, -kInf); }),
             "Rate:\n  2.000000 -> -inf (-inf)\n");
 }
 
 TEST(TextChangeRow, FiveForms) {
   const std::optional<std::string> none;
-  EXPECT_EQ(captured([] { print_text_change_row("Loss", "RMSE", "RMSE"); }),
+  EXPECT_EQ(capture_stdout([] { print_text_change_row("Loss", "RMSE", "RMSE"); }),
             "Loss:\n  RMSE -> RMSE (same)\n");
-  EXPECT_EQ(captured([] { print_text_change_row("Loss", "RMSE", "MAE"); }),
+  EXPECT_EQ(capture_stdout([] { print_text_change_row("Loss", "RMSE", "MAE"); }),
             "Loss:\n  RMSE -> MAE (changed)\n");
-  EXPECT_EQ(captured([&] { print_text_change_row("Loss", none, "MAE"); }),
+  EXPECT_EQ(capture_stdout([&] { print_text_change_row("Loss", none, "MAE"); }),
             "Loss:\n  unknown -> MAE\n");
-  EXPECT_EQ(captured([&] { print_text_change_row("Loss", "RMSE", none); }),
+  EXPECT_EQ(capture_stdout([&] { print_text_change_row("Loss", "RMSE", none); }),
             "Loss:\n  RMSE -> unknown\n");
-  EXPECT_EQ(captured([&] { print_text_change_row("Loss", none, none); }), "Loss:\n  unknown\n");
+  EXPECT_EQ(capture_stdout([&] { print_text_change_row("Loss", none, none); }),
+            "Loss:\n  unknown\n");
 }
 
 TEST(TextChangeRow, ComparesBytes) {
-  EXPECT_EQ(captured([] { print_text_change_row("Loss", "rmse", "RMSE"); }),
+  EXPECT_EQ(capture_stdout([] { print_text_change_row("Loss", "rmse", "RMSE"); }),
             "Loss:\n  rmse -> RMSE (changed)\n");
-  EXPECT_EQ(captured([] { print_text_change_row("Loss", "a ", "a"); }),
+  EXPECT_EQ(capture_stdout([] { print_text_change_row("Loss", "a ", "a"); }),
             "Loss:\n  a  -> a (changed)\n");
-  EXPECT_EQ(captured([] { print_text_change_row("Loss", "", ""); }), "Loss:\n   ->  (same)\n");
+  EXPECT_EQ(capture_stdout([] { print_text_change_row("Loss", "", ""); }),
+            "Loss:\n   ->  (same)\n");
 }
 
 TEST(FingerprintChangeRow, FiveForms) {
-  EXPECT_EQ(captured([] { print_fingerprint_change_row("File fingerprint", 1, 1); }),
+  EXPECT_EQ(capture_stdout([] { print_fingerprint_change_row("File fingerprint", 1, 1); }),
             "File fingerprint:\n  0x0000000000000001 -> 0x0000000000000001 (same)\n");
-  EXPECT_EQ(captured([] { print_fingerprint_change_row("File fingerprint", 0, kU64Max); }),
+  EXPECT_EQ(capture_stdout([] { print_fingerprint_change_row("File fingerprint", 0, kU64Max); }),
             "File fingerprint:\n  0x0000000000000000 -> 0xffffffffffffffff (changed)\n");
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_fingerprint_change_row("File fingerprint", std::nullopt, 0xcbf29ce484222325);
             }),
             "File fingerprint:\n  unknown -> 0xcbf29ce484222325\n");
-  EXPECT_EQ(
-      captured([] { print_fingerprint_change_row("File fingerprint", 0xabcdef, std::nullopt); }),
-      "File fingerprint:\n  0x0000000000abcdef -> unknown\n");
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout(
+                [] { print_fingerprint_change_row("File fingerprint", 0xabcdef, std::nullopt); }),
+            "File fingerprint:\n  0x0000000000abcdef -> unknown\n");
+  EXPECT_EQ(capture_stdout([] {
               print_fingerprint_change_row("File fingerprint", std::nullopt, std::nullopt);
             }),
             "File fingerprint:\n  unknown\n");
@@ -195,9 +193,9 @@ TEST(FingerprintChangeRow, FiveForms) {
 // ---- feature name changes ----------------------------------------------------------------
 
 TEST(FeatureNameChanges, NoneDetected) {
-  EXPECT_EQ(captured([] { print_feature_name_changes({}, {}); }),
+  EXPECT_EQ(capture_stdout([] { print_feature_name_changes({}, {}); }),
             "Feature name changes:\n  none detected\n");
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_feature_name_changes({"b", "a"}, {"a", "b"});
             }),
             "Feature name changes:\n  none detected\n");
@@ -205,18 +203,18 @@ TEST(FeatureNameChanges, NoneDetected) {
 
 TEST(FeatureNameChanges, DuplicatesCollapse) {
   // The same name twice on one side and once on the other is neither added nor removed.
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_feature_name_changes({"age", "age"}, {"age"});
             }),
             "Feature name changes:\n  none detected\n");
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_feature_name_changes({"age"}, {"age", "age", "zip", "zip"});
             }),
             "Feature name changes:\n  Added:\n    zip\n");
 }
 
 TEST(FeatureNameChanges, AddedAndRemovedInByteOrder) {
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_feature_name_changes({"income", "age", "Zeta"}, {"zip", "age", "Alpha", "b"});
             }),
             "Feature name changes:\n"
@@ -228,14 +226,15 @@ TEST(FeatureNameChanges, AddedAndRemovedInByteOrder) {
             "    Zeta\n"
             "    income\n");
   // Only removals: no "Added:" heading at all.
-  EXPECT_EQ(captured([] {
+  EXPECT_EQ(capture_stdout([] {
               print_feature_name_changes({"a", "b"}, {"a"});
             }),
             "Feature name changes:\n  Removed:\n    b\n");
 }
 
 TEST(FeatureNameChanges, TwelveNamesListedInFull) {
-  const std::string out = captured([] { print_feature_name_changes({}, numbered_names("f", 12)); });
+  const std::string out =
+      capture_stdout([] { print_feature_name_changes({}, numbered_names("f", 12)); });
   std::string expected = "Feature name changes:\n  Added:\n";
   for (const std::string& name : numbered_names("f", 12))
     expected += "    " + name + "\n";
@@ -243,7 +242,7 @@ TEST(FeatureNameChanges, TwelveNamesListedInFull) {
 }
 
 TEST(FeatureNameChanges, ThirteenNamesListTwelveAndOneMore) {
-  const std::string out = captured(
+  const std::string out = capture_stdout(
       [] { print_feature_name_changes(numbered_names("old", 30), numbered_names("f", 13)); });
   std::string expected = "Feature name changes:\n  Added:\n";
   const auto added = numbered_names("f", 13);
@@ -261,9 +260,9 @@ TEST(FeatureNameChanges, ThirteenNamesListTwelveAndOneMore) {
 
 TEST(PrintJson, EmptyContainers) {
   CommandResult result;
-  EXPECT_EQ(captured([&] { result = print_json(JsonValue::object()); }), "{}\n");
+  EXPECT_EQ(capture_stdout([&] { result = print_json(JsonValue::object()); }), "{}\n");
   EXPECT_TRUE(result.has_value());
-  EXPECT_EQ(captured([&] { result = print_json(std::vector<JsonValue>{}); }), "[]\n");
+  EXPECT_EQ(capture_stdout([&] { result = print_json(std::vector<JsonValue>{}); }), "[]\n");
   EXPECT_TRUE(result.has_value());
 }
 
@@ -273,7 +272,7 @@ TEST(PrintJson, NestedKeysInByteOrder) {
   value["Alpha"] = JsonValue::array({1.5, nullptr, "x"});
   value["mid"] = {{"b", true}, {"a", JsonValue::object()}, {"B", JsonValue::array()}};
   CommandResult result;
-  EXPECT_EQ(captured([&] { result = print_json(value); }),
+  EXPECT_EQ(capture_stdout([&] { result = print_json(value); }),
             "{\n"
             "  \"Alpha\": [\n"
             "    1.5,\n"
@@ -293,7 +292,7 @@ TEST(PrintJson, NestedKeysInByteOrder) {
 TEST(PrintJson, ListIsOneArray) {
   const std::vector<JsonValue> values = {JsonValue{{"path", "a.cbm"}},
                                          JsonValue{{"path", "b.cbm"}}};
-  EXPECT_EQ(captured([&] { (void)print_json(values); }),
+  EXPECT_EQ(capture_stdout([&] { (void)print_json(values); }),
             "[\n"
             "  {\n"
             "    \"path\": \"a.cbm\"\n"
@@ -309,7 +308,7 @@ TEST(PrintJson, OrderedKeepsFieldOrder) {
   record["path"] = "model.txt";
   record["file_size"] = 12;
   record["average_leaves"] = 2.0;
-  EXPECT_EQ(captured([&] { (void)print_json(record); }),
+  EXPECT_EQ(capture_stdout([&] { (void)print_json(record); }),
             "{\n"
             "  \"path\": \"model.txt\",\n"
             "  \"file_size\": 12,\n"
@@ -321,17 +320,17 @@ TEST(PrintJson, FailurePrintsNothing) {
   JsonValue value = JsonValue::object();
   value["name"] = std::string("a\xff");
   CommandResult result;
-  EXPECT_EQ(captured([&] { result = print_json(value); }), "");
+  EXPECT_EQ(capture_stdout([&] { result = print_json(value); }), "");
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), "serialize JSON: " + write_json(value).error());
 
   const std::vector<JsonValue> list = {JsonValue(1), value};
-  EXPECT_EQ(captured([&] { result = print_json(list); }), "");
+  EXPECT_EQ(capture_stdout([&] { result = print_json(list); }), "");
   EXPECT_FALSE(result.has_value());
 
   OrderedJson ordered = OrderedJson::object();
   ordered["name"] = std::string("\xc3");
-  EXPECT_EQ(captured([&] { result = print_json(ordered); }), "");
+  EXPECT_EQ(capture_stdout([&] { result = print_json(ordered); }), "");
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), "serialize JSON: " + write_json(ordered).error());
 
@@ -342,7 +341,7 @@ TEST(PrintJson, FailurePrintsNothing) {
   for (const bool bad_name : {false, true}) {
     NameList list = names;
     if (bad_name) list.push_back("\xc3");
-    EXPECT_EQ(captured([&] {
+    EXPECT_EQ(capture_stdout([&] {
                 result = print_json_stream([&](JsonStream& out) {
                   out.begin_array();
                   out.names(list);

@@ -1,18 +1,12 @@
 #pragma once
-// Test helpers for the PyTorch reader: a writer of small stored zip archives shaped like
-// torch.save output, pickle string opcodes, and a scratch directory for the files.
-#include <unistd.h>
-
+// Pieces of PyTorch checkpoints: little-endian integers, a writer of small stored zip archives
+// shaped like torch.save output, and pickle string opcodes.
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace orvik::pt_test {
+namespace orvik::testing_support {
 
 inline void put_u16(std::string& out, std::uint16_t v) {
   out.push_back(static_cast<char>(v & 0xff));
@@ -135,36 +129,4 @@ inline std::string make_pickle(const std::vector<std::string>& names,
   return out;
 }
 
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A fresh directory removed with everything in it when the object goes away.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvik_pt_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-
-  std::string path(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-  std::string write(std::string_view name, std::string_view bytes) const {
-    const std::string file = path(name);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file;
-  }
-
- private:
-  std::string path_;
-};
-
-}  // namespace orvik::pt_test
+}  // namespace orvik::testing_support

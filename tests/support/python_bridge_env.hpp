@@ -1,15 +1,13 @@
 #pragma once
-// Environment, working-directory and temporary-folder helpers for the Python bridge tests. Each
-// restores what it changed when it goes away.
-#include <unistd.h>
-
+// Environment and working-directory helpers for the Python bridge tests, and the stand-in
+// interpreters they run. Each restores what it changed when it goes away.
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 
-#include <gtest/gtest.h>
+#include "scratch_dir.hpp"
 
 namespace orvik::testing_support {
 
@@ -51,26 +49,6 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvik-bridge-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 class ScopedCwd {
  public:
   explicit ScopedCwd(const std::string& dir) : old_(fs::current_path()) { fs::current_path(dir); }
@@ -89,8 +67,8 @@ class ScopedCwd {
 // tests/data/python/catboost_json, else one beside the model), run in an empty working folder
 // (`dir`); Python's temporary files go to `python_tmp`, so a test can see that they are removed.
 struct StandinCatboost {
-  TempDir dir;
-  TempDir python_tmp;
+  ScratchDir dir;
+  ScratchDir python_tmp;
   ScopedCwd cwd{dir.path()};
   ScopedEnv kaltera{"KALTERA_PYTHON", std::nullopt};
   ScopedEnv path{"PATH", kSystemPath};
@@ -99,25 +77,5 @@ struct StandinCatboost {
   ScopedEnv tmpdir{"TMPDIR", python_tmp.path()};
   ScopedEnv bytecode{"PYTHONDONTWRITEBYTECODE", "1"};
 };
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs `body` and returns what it wrote to standard output.
-template <class Body>
-std::string capture_stdout(Body&& body) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  body();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 }  // namespace orvik::testing_support
