@@ -32,19 +32,27 @@ void print_diff_header(std::string_view type_word, std::string_view old_name,
                        std::string_view new_name);
 
 // How one kind of artifact is diffed. `print_sections` prints the text report below the header,
-// starting with its first section heading; `json` builds the whole JSON document.
+// starting with its first section heading; `json` builds the whole JSON document, or, for kinds
+// whose documents hold lists of millions of names, `write_json` writes it piece by piece instead
+// (and `json` is not set).
 template <class Summary>
 struct DiffFormat {
   std::string_view type_word;
   Result<Summary> (*read)(const std::string& path);
   JsonValue (*json)(const Summary& old_summary, const Summary& new_summary);
   void (*print_sections)(const Summary& old_summary, const Summary& new_summary);
+  void (*write_json)(JsonStream& out, const Summary& old_summary,
+                     const Summary& new_summary) = nullptr;
 };
 
-// The JSON document (printed with print_json), or the header and the sections.
+// The JSON document (printed with print_json or print_json_stream), or the header and the sections.
 template <class Summary>
 CommandResult render_diff(const DiffFormat<Summary>& format, const Summary& old_summary,
                           const Summary& new_summary, bool json) {
+  if (json && format.write_json != nullptr) {
+    return print_json_stream(
+        [&](JsonStream& out) { format.write_json(out, old_summary, new_summary); });
+  }
   if (json) return print_json(format.json(old_summary, new_summary));
   print_diff_header(format.type_word, old_summary.path, new_summary.path);
   format.print_sections(old_summary, new_summary);
@@ -91,6 +99,20 @@ void print_verdict_line(bool holds, std::string_view if_true, std::string_view i
 // {"new": new_record, "old": old_record, "type": type}: the JSON of the diffs that carry the two
 // summary records whole.
 JsonValue record_pair_json(std::string_view type, JsonValue old_record, JsonValue new_record);
+// The same written piece by piece; `write` writes one summary's record.
+template <class Summary>
+void write_record_pair(JsonStream& out, std::string_view type, const Summary& old_summary,
+                       const Summary& new_summary,
+                       void (*write)(JsonStream& out, const Summary& summary)) {
+  out.begin_object();
+  out.key("new");
+  write(out, new_summary);
+  out.key("old");
+  write(out, old_summary);
+  out.key("type");
+  out.string(type);
+  out.end();
+}
 
 // The per-kind diffs.
 
