@@ -39,10 +39,10 @@ void expect_plain_change(const Names& old_names, const Names& new_names, const s
 // them run past the lengths a sort key or a length byte holds.
 class NamePool {
  public:
-  explicit NamePool(std::mt19937_64& rng) : rng_(rng) {
+  NamePool(std::mt19937_64& rng, std::size_t most) : rng_(rng) {
     static constexpr char kBytes[] = {'\0', '\x01', 'a', 'b', 'z', '\x7f', '\x80', '\xc3', '\xff'};
     const std::size_t alphabet = 2 + rng_() % (sizeof kBytes - 1);
-    const std::size_t count = 1 + rng_() % 40;
+    const std::size_t count = 1 + rng_() % most;
     for (std::size_t i = 0; i < count; ++i) {
       std::string name;
       const int shape = static_cast<int>(rng_() % 8);
@@ -72,20 +72,21 @@ class NamePool {
 TEST(NameSetChange, MatchesThePlainSetDifference) {
   std::mt19937_64 rng(17);
   for (int round = 0; round < 4000; ++round) {
-    NamePool pool(rng);
-    // Mostly short lists; some long enough for many names to share every sorted byte.
-    const std::size_t size = round % 50 == 0 ? 2000 + rng() % 3000 : rng() % 60;
+    // Mostly short lists; some long, of many names or of a few repeated.
+    const std::size_t size = round % 40 == 0 ? 2000 + rng() % 3000 : rng() % 60;
+    NamePool pool(rng, size > 1000 && round % 80 == 0 ? 2 * size : 40);
     Names old_names = pool.list(size);
     Names new_names;
-    switch (round % 5) {
+    switch (rng() % 5) {
       case 0:  // unrelated lists
         new_names = pool.list(rng() % 60);
         break;
-      case 1:  // a few names replaced in place, some appended or dropped at the end
+      case 1:  // names replaced in place (few in a long list), some appended or dropped at the end
         new_names = old_names;
-        for (std::size_t i = 0; i < new_names.size(); i += 1 + rng() % 8)
+        for (std::size_t i = 0; i < new_names.size(); i += 1 + rng() % (size > 1000 ? size : 8))
           new_names[i] = pool.pick();
-        new_names.resize(new_names.size() + rng() % 5 - std::min<std::size_t>(new_names.size(), 2));
+        new_names.resize(new_names.size() + rng() % 5 - std::min<std::size_t>(new_names.size(), 2),
+                         pool.pick());
         break;
       case 2:  // the same names in another order, one more at the front
         new_names = old_names;
@@ -105,16 +106,20 @@ TEST(NameSetChange, MatchesThePlainSetDifference) {
   }
 }
 
-TEST(NameSetChange, SortsMillionsOfNamesByTheirBytes) {
-  // Decimal names as a huge LightGBM header holds them, against the same list with every name
-  // moved one place on and a few renamed: nothing in place, and names share up to 12 bytes.
+TEST(NameSetChange, ComparesLongListsWhateverTheirOrder) {
+  // Decimal names as a huge LightGBM header holds them, names sharing up to 12 bytes: a few renamed
+  // in place (one to a name found elsewhere) and two appended; then every name moved one place on;
+  // then all in reverse order.
   Names old_names;
   for (int i = 0; i < 300000; ++i)
     old_names.push_back("feature_" + std::to_string(i));
   Names new_names = old_names;
-  new_names.insert(new_names.begin(), "feature_");
-  for (std::size_t i = 7; i < new_names.size(); i += 49999)
-    new_names[i] += "_renamed";
+  new_names[7] += "_renamed";
+  new_names[100] = old_names[299999];
+  new_names[200000] = "feature_";
+  new_names.insert(new_names.end(), {"feature_07", "feature_1"});
+  expect_plain_change(old_names, new_names, "in place");
+  new_names.insert(new_names.begin(), "feature_3000000");
   expect_plain_change(old_names, new_names, "shifted");
   std::reverse(new_names.begin(), new_names.end());
   expect_plain_change(old_names, new_names, "reversed");
