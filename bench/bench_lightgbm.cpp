@@ -67,14 +67,7 @@ int bench_lightgbm(const std::vector<std::string>& args) {
   }
   const std::string path =
       (std::filesystem::temp_directory_path() / "orvik_bench_lightgbm.txt").string();
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  bool written =
-      out != nullptr && std::fwrite(model->data(), 1, model->size(), out) == model->size();
-  if (out != nullptr && std::fclose(out) != 0) written = false;
-  if (!written) {
-    fmt::print(stderr, "cannot write {}\n", path);
-    return 1;
-  }
+  if (!write_file(path, *model)) return 1;
 
   volatile Fingerprint sink = 0;
   std::uint64_t trees = 0;

@@ -33,6 +33,14 @@ bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& 
   return false;
 }
 
+bool write_file(const std::string& path, std::string_view bytes) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  bool written = out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  if (out != nullptr && std::fclose(out) != 0) written = false;
+  if (!written) fmt::print(stderr, "cannot write {}\n", path);
+  return written;
+}
+
 double peak_rss_mib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

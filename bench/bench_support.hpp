@@ -5,6 +5,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvik::bench {
@@ -36,6 +37,9 @@ struct FileBenchOptions {
 // Consumes words[i] (and the value after it) when it is one of those options.
 bool take_file_bench_option(const std::vector<std::string>& words, std::size_t& i,
                             FileBenchOptions& options);
+
+// Writes `bytes` to a new file at `path`; on failure says so on standard error and returns false.
+bool write_file(const std::string& path, std::string_view bytes);
 
 // The process's peak resident set so far, in MiB.
 double peak_rss_mib();

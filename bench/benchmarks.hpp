@@ -21,7 +21,7 @@ int bench_onnx(const std::vector<std::string>& words);
 int bench_plan(const std::vector<std::string>& words);
 
 // Floods of tiny items (CatBoost and LightGBM): peak memory and time of whole commands against
-// the file size and fnv1a64 of the same bytes.
+// the file size and fnv1a64 of the same bytes; diffs of huge name lists at doubling sizes.
 int bench_floods(const std::vector<std::string>& words);
 
 // Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.
