@@ -10,24 +10,21 @@
 namespace orvik {
 namespace {
 
-// Lengths of this many bytes or more are kept aside, by position; the low seven bits of a byte hold
-// the others, the high bit the caller's mark.
-constexpr std::uint8_t kLong = 127;
-constexpr std::uint8_t kMark = 128;
-// How far ahead the bytes of names are fetched when walking them in sorted order.
+// How far ahead the bytes of names are fetched when their next keys are taken.
 constexpr std::size_t kAhead = 64;
 // Ranges shorter than this are sorted by insertion.
 constexpr std::size_t kSmallRange = 32;
 
 }  // namespace
 
-// Positions take at most 48 bits, as memory does, which leaves room for one byte of key at least.
+// Positions take at most 48 bits, as memory does; the bit above them marks repeats, which leaves
+// room for one byte of key at least.
 NameSort::NameSort(std::string_view first, std::string_view second, std::size_t most_names)
     : first_(first),
       second_(second),
       split_(first.size()),
       offset_bits_(std::bit_width(first.size() + second.size())),
-      key_bytes_((64 - offset_bits_) / 8),
+      key_bytes_((63 - offset_bits_) / 8),
       key_shift_(64 - 8 * key_bytes_) {
   for (std::vector<std::uint64_t>* words : {&words_, &next_}) {
     words->reserve(most_names);
@@ -36,55 +33,11 @@ NameSort::NameSort(std::string_view first, std::string_view second, std::size_t 
   lengths_.reserve(most_names);
 }
 
-void NameSort::add(std::size_t position, std::size_t length, bool marked) {
-  // The first sort keys are taken now, while the bytes are at hand.
-  words_.push_back(word(position, length, 0));
-  next_.push_back(name_bytes(position, length, static_cast<std::size_t>(key_bytes_), 8));
-  if (length >= kLong) long_lengths_.emplace_back(position, length);
-  lengths_.push_back(
-      static_cast<std::uint8_t>(std::min<std::size_t>(length, kLong) | (marked ? kMark : 0u)));
-}
-
-std::string_view NameSort::name(std::size_t i) const {
-  const std::uint64_t word = words_[i];
-  return {reinterpret_cast<const char*>(text_at(position(word))), length(word, lengths_[i])};
-}
-
-const unsigned char* NameSort::text_at(std::size_t position) const {
-  const char* text =
-      position < split_ ? first_.data() + position : second_.data() + (position - split_);
-  return reinterpret_cast<const unsigned char*>(text);
-}
-
-bool NameSort::is_marked(std::size_t i) const {
-  return (lengths_[i] & kMark) != 0;
-}
-
-std::size_t NameSort::length(std::uint64_t word, std::uint8_t length_byte, std::size_t need) const {
-  const auto short_length = static_cast<std::uint8_t>(length_byte & ~kMark);
-  if (short_length != kLong || need <= kLong) return short_length;
-  const std::size_t at = position(word);
-  const auto found = std::lower_bound(long_lengths_.begin(), long_lengths_.end(), at,
+std::size_t NameSort::long_length(std::size_t position) const {
+  const auto found = std::lower_bound(long_lengths_.begin(), long_lengths_.end(), position,
                                       [](const std::pair<std::size_t, std::size_t>& entry,
                                          std::size_t p) { return entry.first < p; });
   return found->second;
-}
-
-// `count` bytes of the name from `depth` on, zeros past its end, as one big-endian number.
-std::uint64_t NameSort::name_bytes(std::size_t position, std::size_t length, std::size_t depth,
-                                   int count) const {
-  const unsigned char* bytes = text_at(position);
-  std::uint64_t out = 0;
-  for (int k = 0; k < count; ++k) {
-    const std::size_t at = depth + static_cast<std::size_t>(k);
-    out = (out << 8) | (at < length ? bytes[at] : 0u);
-  }
-  return out;
-}
-
-// The word of a name: its position, and above it as many of its bytes from `depth` on as fit.
-std::uint64_t NameSort::word(std::size_t position, std::size_t length, std::size_t depth) const {
-  return (name_bytes(position, length, depth, key_bytes_) << key_shift_) | position;
 }
 
 // What is left of the name from `depth` on, counted up to one more than the bytes a key holds:
@@ -96,12 +49,10 @@ unsigned NameSort::rest(std::uint64_t word, std::uint8_t length_byte, std::size_
       std::min(length(word, length_byte, depth + past_key) - depth, past_key));
 }
 
-// Names [begin, end) are equal: the first keeps its place, the others are marked as repeats. Their
-// words now hold only the position and the mark.
-void NameSort::settle(std::size_t begin, std::size_t end) {
-  for (std::size_t i = begin; i < end; ++i) {
-    words_[i] = position(words_[i]) | static_cast<std::uint64_t>(i != begin) << offset_bits_;
-  }
+// Names [begin, end) are equal: all but the first are marked as repeats.
+void NameSort::mark_repeats(std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin + 1; i < end; ++i)
+    words_[i] |= std::uint64_t{1} << offset_bits_;
 }
 
 void NameSort::sort() {
@@ -111,12 +62,8 @@ void NameSort::sort() {
   for (std::size_t i = 1; i < count && sorted; ++i)
     sorted = !(name(i) < name(i - 1));
   if (sorted) {
-    for (std::size_t i = 0; i < count;) {
-      std::size_t j = i + 1;
-      while (j < count && name(j) == name(i))
-        ++j;
-      settle(i, j);
-      i = j;
+    for (std::size_t i = 1; i < count; ++i) {
+      if (name(i) == name(i - 1)) mark_repeats(i - 1, i + 1);
     }
   } else {
     sort_groups();
@@ -143,24 +90,30 @@ void NameSort::sort_groups() {
       for (std::size_t i = 0; i < count; ++i) {
         if (i + kAhead < count)
           __builtin_prefetch(text_at(position(words[i + kAhead])) + group.depth);
-        const std::size_t at = position(words[i]);
-        const std::size_t name_length = length(words[i], lengths[i], group.depth + step);
-        words[i] = word(at, name_length, group.depth);
-        next[i] =
-            name_bytes(at, name_length, group.depth + static_cast<std::size_t>(key_bytes_), 8);
+        const Keys keys = keys_at(position(words[i]),
+                                  length(words[i], lengths[i], group.depth + step), group.depth);
+        words[i] = keys.word;
+        next[i] = keys.next;
       }
     }
     sort_by_keys(words, next, lengths, count, group.depth);
+    const auto same_key = [&](std::size_t a, std::size_t b) {
+      return words[a] >> key_shift_ == words[b] >> key_shift_ && next[a] == next[b];
+    };
     for (std::size_t i = 0; i < count;) {
+      // Most names share their key with no other: what is left of them does not matter.
+      if (i + 1 == count || !same_key(i, i + 1)) {
+        ++i;
+        continue;
+      }
       const unsigned left = rest(words[i], lengths[i], group.depth);
       std::size_t j = i + 1;
-      while (j < count && words[j] >> key_shift_ == words[i] >> key_shift_ && next[j] == next[i] &&
-             rest(words[j], lengths[j], group.depth) == left)
+      while (j < count && same_key(i, j) && rest(words[j], lengths[j], group.depth) == left)
         ++j;
       if (left > step && j - i > 1) {
         groups.push_back({group.begin + i, group.begin + j, group.depth + step});
       } else {
-        settle(group.begin + i, group.begin + j);
+        mark_repeats(group.begin + i, group.begin + j);
       }
       i = j;
     }
