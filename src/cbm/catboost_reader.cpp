@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -144,17 +143,6 @@ void for_each_printable_run(std::string_view bytes, Visit&& visit) {
     run_start = i + 1;
   }
   if (size - run_start >= 3) visit(run_start, size);
-}
-
-// A cheap hash of a byte string (its length and its first and last eight bytes), enough to
-// spread the slots of a cache whose hits are confirmed by comparing the bytes.
-std::uint64_t quick_hash(std::string_view text) {
-  std::uint64_t head = 0;
-  std::uint64_t tail = 0;
-  std::memcpy(&head, text.data(), std::min<std::size_t>(8, text.size()));
-  if (text.size() > 8) std::memcpy(&tail, text.data() + text.size() - 8, 8);
-  return ((head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ text.size()) *
-         0x165667B19E3779F9u;
 }
 
 // What the printable runs contribute: feature-name candidates and the run stored just before the

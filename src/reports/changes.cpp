@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -184,17 +183,7 @@ class NameFilter {
   }
 
  private:
-  // From the length and the first and last eight bytes: what a name costs to read in any case.
-  std::uint64_t slot(std::string_view name) const {
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::memcpy(&head, name.data(), std::min<std::size_t>(8, name.size()));
-    if (name.size() > 8) std::memcpy(&tail, name.data() + name.size() - 8, 8);
-    const std::uint64_t hash =
-        ((head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ name.size()) *
-        0x165667B19E3779F9u;
-    return (hash >> 32) & mask_;
-  }
+  std::uint64_t slot(std::string_view name) const { return (quick_hash(name) >> 32) & mask_; }
 
   std::uint64_t mask_;
   std::vector<std::uint64_t> bits_;
