@@ -277,12 +277,64 @@ Run best_run(int runs, const std::string& program, const std::vector<std::string
   return best;
 }
 
-// Writes the bytes to `path`; false when that fails.
-bool write_file(const std::string& path, std::string_view bytes) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  const bool written =
-      out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return out != nullptr && std::fclose(out) == 0 && written;
+// `diff` of a huge feature_names line at 16 to 128 MiB: against itself, against a copy with three
+// names renamed (the others in place), and against a copy with one name put in front (no name in
+// its place). The set comparison must cost about as much per name at every size: each doubling of
+// the file should about double the time (best of the runs, ratio to the size before).
+int name_diff_rows(const std::string& binary, int runs, const std::filesystem::path& dir) {
+  struct Variant {
+    std::string_view name;
+    void (*change)(std::string& bytes);
+  };
+  static constexpr std::string_view kHead = "tree\nversion=v4\nmax_feature_idx=3\nfeature_names=";
+  const Variant variants[] = {
+      {"itself", [](std::string&) {}},
+      {"3 names renamed",
+       [](std::string& bytes) {
+         for (std::size_t quarter = 1; quarter <= 3; ++quarter)
+           bytes[bytes.find(' ', bytes.size() / 4 * quarter) + 1] = 'g';
+       }},
+      {"a name put in front", [](std::string& bytes) { bytes.insert(kHead.size(), "f "); }},
+  };
+  constexpr int kSizes = 4;
+  Run best[std::size(variants)][kSizes];
+  int failures = 0;
+  const std::string old_path = (dir / "orvik_flood_diff_old.lgb").string();
+  const std::string new_path = (dir / "orvik_flood_diff_new.lgb").string();
+  for (int size = 0; size < kSizes; ++size) {
+    const std::string bytes = numbered(std::string(kHead), "f{} ", (16 * kMiB) << size, "\n");
+    if (!write_file(old_path, bytes)) {
+      fmt::print(stderr, "cannot write {}\n", old_path);
+      return 1;
+    }
+    for (std::size_t v = 0; v < std::size(variants); ++v) {
+      std::string changed = bytes;
+      variants[v].change(changed);
+      if (!write_file(new_path, changed)) {
+        fmt::print(stderr, "cannot write {}\n", new_path);
+        return 1;
+      }
+      best[v][size] = best_run(runs, binary, {"diff", old_path, new_path}, false);
+      if (best[v][size].status != 0) ++failures;
+    }
+  }
+  std::filesystem::remove(old_path);
+  std::filesystem::remove(new_path);
+  fmt::print("\n{:<29} {:>6} {:>8} {:>8} {:>6} {:>8} {:>6}\n", "diff of huge feature_names", "MiB",
+             "peak MiB", "run ms", "xprev", "cpu ms", "xprev");
+  for (std::size_t v = 0; v < std::size(variants); ++v) {
+    for (int size = 0; size < kSizes; ++size) {
+      const Run& row = best[v][size];
+      const auto growth = [&](double Run::*time) {
+        return size == 0 ? std::string()
+                         : fmt::format("{:.2f}", row.*time / best[v][size - 1].*time);
+      };
+      fmt::print("{:<29} {:>6} {:>8.1f} {:>8.1f} {:>6} {:>8.1f} {:>6}\n", variants[v].name,
+                 16 << size, row.peak_mib, row.seconds * 1e3, growth(&Run::seconds),
+                 row.cpu_seconds * 1e3, growth(&Run::cpu_seconds));
+    }
+  }
+  return failures;
 }
 
 }  // namespace
@@ -391,6 +443,7 @@ int bench_floods(const std::vector<std::string>& words) {
     std::filesystem::remove(path);
     std::filesystem::remove(copy);
   }
+  failures += name_diff_rows(binary, runs, dir);
   if (failures != 0) fmt::print(stderr, "{} commands did not end with status 0\n", failures);
   return failures == 0 ? 0 : 1;
 }

@@ -67,11 +67,7 @@ int bench_lightgbm(const std::vector<std::string>& args) {
   }
   const std::string path =
       (std::filesystem::temp_directory_path() / "orvik_bench_lightgbm.txt").string();
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  bool written =
-      out != nullptr && std::fwrite(model->data(), 1, model->size(), out) == model->size();
-  if (out != nullptr && std::fclose(out) != 0) written = false;
-  if (!written) {
+  if (!write_file(path, *model)) {
     fmt::print(stderr, "cannot write {}\n", path);
     return 1;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files.hpp"
 #include "proto_wire_builder.hpp"
 
 namespace orvik::bench {
@@ -47,6 +48,9 @@ using testing_support::key;
 using testing_support::lf;
 using testing_support::varint;
 using testing_support::vf;
+
+// Whole-file writes of generated inputs.
+using testing_support::write_file;
 
 // The process's peak resident set so far, in MiB.
 double peak_rss_mib();

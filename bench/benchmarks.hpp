@@ -20,9 +20,10 @@ int bench_onnx(const std::vector<std::string>& words);
 // and 200,000 shape-only layers, against fnv1a64 and the JSON library's parse.
 int bench_plan(const std::vector<std::string>& words);
 
-// Floods of tiny items (CatBoost, LightGBM and ONNX): peak memory and time of whole commands
-// against the file size and fnv1a64 of the same bytes; for ONNX also the commands over two files
-// and the framework's own loader on the same file.
+// Floods of tiny items (CatBoost, LightGBM, ONNX and tensor plans): peak memory and time of whole
+// commands against the file size and fnv1a64 of the same bytes; for ONNX also the commands over
+// two files and the framework's own loader on the same file; diffs of huge name lists at doubling
+// sizes.
 int bench_floods(const std::vector<std::string>& words);
 
 // Inspecting a 1 GiB torch.save checkpoint: time, bytes sampled and peak RSS.

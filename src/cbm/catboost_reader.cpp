@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <utility>
@@ -19,6 +18,7 @@
 #include "util/file.hpp"
 #include "util/json.hpp"
 #include "util/memory.hpp"
+#include "util/name_sort.hpp"
 #include "util/text.hpp"
 
 namespace orvik {
@@ -146,38 +146,15 @@ void for_each_printable_run(std::string_view bytes, Visit&& visit) {
   if (size - run_start >= 3) visit(run_start, size);
 }
 
-// A cheap hash of a byte string (its length and its first and last eight bytes), enough to
-// spread the slots of a cache whose hits are confirmed by comparing the bytes.
-std::uint64_t quick_hash(std::string_view text) {
-  std::uint64_t head = 0;
-  std::uint64_t tail = 0;
-  std::memcpy(&head, text.data(), std::min<std::size_t>(8, text.size()));
-  if (text.size() > 8) std::memcpy(&tail, text.data() + text.size() - 8, 8);
-  return ((head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ text.size()) *
-         0x165667B19E3779F9u;
-}
-
 // What the printable runs contribute: feature-name candidates and the run stored just before the
-// first "train_finish_time" key. A file can hold millions of candidates, so each is kept in one
-// 64-bit word (its offset in the low bits and its first few bytes in the high bits, for sorting)
-// and a byte of length (names are at most 80 bytes long); the eight bytes after the word's wait
-// in a second word until the names are sorted.
+// first "train_finish_time" key. A file can hold millions of candidates; they are sorted where
+// they lie, as positions and key bytes.
 class RunFindings {
  public:
+  // A candidate takes 6 bytes and ends at a byte that is not printable: room for this many.
   explicit RunFindings(std::string_view bytes)
-      : bytes_(bytes),
-        offset_bits_(std::bit_width(bytes.size())),
-        key_bytes_((64 - offset_bits_) / 8),
-        key_shift_(64 - 8 * key_bytes_) {
+      : bytes_(bytes), names_(bytes, {}, bytes.size() / 7 + 1) {
     recent_.fill(Recent{});
-    // A candidate takes 6 bytes and ends at a byte that is not printable: this many at most.
-    // Reserved pages that are never written cost no memory.
-    const std::size_t most = bytes.size() / 7 + 1;
-    for (std::vector<std::uint64_t>* words : {&candidates_, &next_keys_}) {
-      words->reserve(most);
-      prefer_huge_pages(words->data(), words->capacity() * sizeof(std::uint64_t));
-    }
-    lengths_.reserve(most);
   }
 
   void add(std::size_t start, std::size_t end) {
@@ -198,10 +175,7 @@ class RunFindings {
     Recent& slot = recent_[hash >> (64 - kRecentBits)];
     if (slot.hash == hash && slot.name == run) return;
     slot = Recent{hash, run};
-    // The first sort keys are taken now, while the bytes are at hand.
-    candidates_.push_back(word(start, run.size(), 0));
-    next_keys_.push_back(name_bytes(start, run.size(), static_cast<std::size_t>(key_bytes_), 8));
-    lengths_.push_back(static_cast<std::uint8_t>(run.size()));
+    names_.add(start, run.size());
     list_bytes_ += run.size() + 1;
   }
 
@@ -209,30 +183,12 @@ class RunFindings {
 
   // The candidates in ascending byte order, each once.
   NameList feature_names() {
-    // Names written in order (the usual case) need no sorting. Equal names end up adjacent, and
-    // all but the first of them get length 0.
-    bool sorted = true;
-    for (std::size_t i = 1; i < candidates_.size() && sorted; ++i)
-      sorted = !(name(i) < name(i - 1));
-    if (sorted) {
-      std::string_view last;
-      for (std::size_t i = 0; i < candidates_.size(); ++i) {
-        if (name(i) == last) {
-          lengths_[i] = 0;
-        } else {
-          last = name(i);
-        }
-      }
-    } else {
-      sort_candidates();
-    }
-    std::vector<std::uint64_t>().swap(next_keys_);
+    names_.sort();
     NameList names;
     names.reserve(list_bytes_);  // enough; room never written costs no memory
-    for (std::size_t i = 0; i < candidates_.size(); ++i) {
-      if (i + kAhead < candidates_.size())
-        __builtin_prefetch(bytes_.data() + offset(candidates_[i + kAhead]));
-      if (lengths_[i] != 0) names.push_back(bytes_.substr(offset(candidates_[i]), lengths_[i]));
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (i + kAhead < names_.size()) __builtin_prefetch(names_.name(i + kAhead).data());
+      if (!names_.is_repeat(i)) names.push_back(names_.name(i));
     }
     return names;
   }
@@ -247,172 +203,9 @@ class RunFindings {
     std::string_view name;  // empty: no run of a name matches it
   };
 
-  std::size_t offset(std::uint64_t candidate) const {
-    return static_cast<std::size_t>(candidate & ((std::uint64_t{1} << offset_bits_) - 1));
-  }
-
-  // The name of candidate `i`.
-  std::string_view name(std::size_t i) const {
-    return bytes_.substr(offset(candidates_[i]), lengths_[i]);
-  }
-
-  // `count` bytes of the name of `length` bytes at `start` from `depth` on, zeros past its end,
-  // as one big-endian number.
-  std::uint64_t name_bytes(std::size_t start, std::size_t length, std::size_t depth,
-                           int count) const {
-    std::uint64_t bytes = 0;
-    for (int k = 0; k < count; ++k) {
-      const std::size_t at = depth + static_cast<std::size_t>(k);
-      bytes = (bytes << 8) | (at < length ? static_cast<unsigned char>(bytes_[start + at]) : 0u);
-    }
-    return bytes;
-  }
-
-  // The word of the name of `length` bytes at `start`: its offset, and above it as many of its
-  // bytes from `depth` on as fit.
-  std::uint64_t word(std::size_t start, std::size_t length, std::size_t depth) const {
-    return (name_bytes(start, length, depth, key_bytes_) << key_shift_) | start;
-  }
-
-  // Sorts by name. The candidates of a group (at first all of them, keyed when they were added)
-  // are sorted by their key bytes: those in the word, then the next eight; candidates with equal
-  // keys form the groups of the next step, which takes the bytes after those as keys, until the
-  // names end. So the bytes of a name, which lie all over the file, are read a dozen or so at a
-  // time, ahead of their use, and the sorting runs on the keys alone. Offsets take at most 49
-  // bits, as files do, which leaves room for one byte of key at least.
-  void sort_candidates() {
-    struct Group {
-      std::size_t begin, end, depth;
-    };
-    const std::size_t step = static_cast<std::size_t>(key_bytes_) + 8;
-    std::vector<Group> groups{{0, candidates_.size(), 0}};
-    while (!groups.empty()) {
-      const Group group = groups.back();
-      groups.pop_back();
-      std::uint64_t* const words = candidates_.data() + group.begin;
-      std::uint64_t* const next = next_keys_.data() + group.begin;
-      std::uint8_t* const lengths = lengths_.data() + group.begin;
-      const std::size_t count = group.end - group.begin;
-      if (group.depth != 0) {
-        for (std::size_t i = 0; i < count; ++i) {
-          if (i + kAhead < count)
-            __builtin_prefetch(bytes_.data() + offset(words[i + kAhead]) + group.depth);
-          const std::size_t start = offset(words[i]);
-          words[i] = word(start, lengths[i], group.depth);
-          next[i] =
-              name_bytes(start, lengths[i], group.depth + static_cast<std::size_t>(key_bytes_), 8);
-        }
-      }
-      sort_by_keys(words, next, lengths, count);
-      // Names hold no 0 byte: keys ending in one end their names, and equal keys then mean equal
-      // names, of which only the first keeps its length.
-      for (std::size_t i = 0; i < count;) {
-        std::size_t j = i + 1;
-        while (j < count && same_key(words, next, i, j))
-          ++j;
-        if ((next[i] & 0xFF) != 0) {
-          if (j - i > 1) groups.push_back({group.begin + i, group.begin + j, group.depth + step});
-        } else {
-          std::fill(lengths + i + 1, lengths + j, std::uint8_t{0});
-        }
-        i = j;
-      }
-    }
-  }
-
-  bool same_key(const std::uint64_t* words, const std::uint64_t* next, std::size_t i,
-                std::size_t j) const {
-    return words[i] >> key_shift_ == words[j] >> key_shift_ && next[i] == next[j];
-  }
-
-  // Sorts the candidates by their key bytes (the rest in any order), a byte at a time: each is
-  // swapped straight into its bucket (American flag sort); small ranges are sorted by insertion.
-  void sort_by_keys(std::uint64_t* words, std::uint64_t* next, std::uint8_t* lengths,
-                    std::size_t count) const {
-    struct Range {
-      std::size_t first, count;
-      int byte;
-    };
-    const int key_length = key_bytes_ + 8;
-    const auto swap = [&](std::size_t a, std::size_t b) {
-      std::swap(words[a], words[b]);
-      std::swap(next[a], next[b]);
-      std::swap(lengths[a], lengths[b]);
-    };
-    std::vector<Range> ranges{{0, count, 0}};
-    while (!ranges.empty()) {
-      const Range range = ranges.back();
-      ranges.pop_back();
-      if (range.count < 32) {
-        const auto less = [&](std::size_t a, std::size_t b) {
-          return words[a] >> key_shift_ != words[b] >> key_shift_
-                     ? words[a] >> key_shift_ < words[b] >> key_shift_
-                     : next[a] < next[b];
-        };
-        for (std::size_t i = range.first + 1; i < range.first + range.count; ++i) {
-          for (std::size_t j = i; j > range.first && less(j, j - 1); --j)
-            swap(j, j - 1);
-        }
-        continue;
-      }
-      // Byte b of a key is in the word for b < key_bytes_, else in the next key.
-      const bool in_word = range.byte < key_bytes_;
-      const int shift = 56 - 8 * (in_word ? range.byte : range.byte - key_bytes_);
-      const auto digit_of = [&](std::uint64_t word, std::uint64_t next_key) {
-        return static_cast<unsigned>(((in_word ? word : next_key) >> shift) & 0xFF);
-      };
-      std::array<std::size_t, 257> bucket_start{};
-      for (std::size_t i = range.first; i < range.first + range.count; ++i)
-        ++bucket_start[digit_of(words[i], next[i]) + 1];
-      const bool more = range.byte + 1 < key_length;
-      if (bucket_start[digit_of(words[range.first], next[range.first]) + 1] == range.count) {
-        // One shared byte: nothing moves.
-        if (more) ranges.push_back({range.first, range.count, range.byte + 1});
-        continue;
-      }
-      for (std::size_t b = 1; b < 257; ++b)
-        bucket_start[b] += bucket_start[b - 1];
-      std::array<std::size_t, 256> fill;
-      for (std::size_t b = 0; b < 256; ++b)
-        fill[b] = range.first + bucket_start[b];
-      // Each candidate is carried to its bucket, displacing the one there, until one of this
-      // bucket comes back.
-      for (std::size_t b = 0; b < 256; ++b) {
-        const std::size_t bucket_end = range.first + bucket_start[b + 1];
-        while (fill[b] < bucket_end) {
-          std::uint64_t word = words[fill[b]];
-          std::uint64_t next_key = next[fill[b]];
-          std::uint8_t length = lengths[fill[b]];
-          unsigned d = digit_of(word, next_key);
-          while (d != b) {
-            const std::size_t to = fill[d]++;
-            std::swap(word, words[to]);
-            std::swap(next_key, next[to]);
-            std::swap(length, lengths[to]);
-            d = digit_of(word, next_key);
-          }
-          words[fill[b]] = word;
-          next[fill[b]] = next_key;
-          lengths[fill[b]] = length;
-          ++fill[b];
-        }
-      }
-      if (!more) continue;
-      for (std::size_t b = 0; b < 256; ++b) {
-        const std::size_t size = bucket_start[b + 1] - bucket_start[b];
-        if (size > 1) ranges.push_back({range.first + bucket_start[b], size, range.byte + 1});
-      }
-    }
-  }
-
   std::string_view bytes_;
-  int offset_bits_;
-  int key_bytes_;
-  int key_shift_;
-  std::vector<std::uint64_t> candidates_;  // key << key_shift_ | offset
-  std::vector<std::uint64_t> next_keys_;   // the next eight bytes of each name, while sorting
-  std::vector<std::uint8_t> lengths_;      // of each name; 0 for a repeat once sorted
-  std::size_t list_bytes_ = 0;             // of the candidates, each with a line feed
+  NameSort names_;
+  std::size_t list_bytes_ = 0;  // of the candidates, each with a line feed
   std::array<Recent, std::size_t{1} << kRecentBits> recent_;
   std::optional<std::string_view> previous_run_;
   std::optional<std::string_view> train_finish_time_;

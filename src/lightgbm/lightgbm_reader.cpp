@@ -269,6 +269,11 @@ JsonValue lightgbm_summary_to_value(const LightGbmSummary& summary) {
   return summary_json<JsonValue>(summary);
 }
 
+void write_lightgbm_summary_value(JsonStream& out, const LightGbmSummary& summary) {
+  write_object_with_names(out, summary_json<JsonValue>(summary, false), "feature_names",
+                          summary.feature_names);
+}
+
 bool lightgbm_config_equal(const LightGbmSummary& a, const LightGbmSummary& b) {
   // std::optional compares absent == absent, absent != present, and present values with ==, so
   // a NaN learning rate never equals itself and 0.0 equals -0.0.

@@ -50,6 +50,8 @@ Result<std::string> serialize_lightgbm_summary(const LightGbmSummary& summary);
 Result<std::string> serialize_lightgbm_summaries(const std::vector<LightGbmSummary>& summaries);
 // The same members as a value tree (keys print in ascending order).
 JsonValue lightgbm_summary_to_value(const LightGbmSummary& summary);
+// That value written piece by piece, keys in ascending order.
+void write_lightgbm_summary_value(JsonStream& out, const LightGbmSummary& summary);
 
 // Same objective, boosting, learning rate, leaves, max depth and metric.
 bool lightgbm_config_equal(const LightGbmSummary& a, const LightGbmSummary& b);

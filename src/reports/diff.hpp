@@ -33,7 +33,8 @@ void print_diff_header(std::string_view type_word, std::string_view old_name,
 
 // How one kind of artifact is diffed. `print_sections` prints the text report below the header,
 // starting with its first section heading; `json` builds the whole JSON document, and
-// `write_json`, when a kind has it, writes the same document to a stream as it goes.
+// `write_json`, when a kind has it, writes the same document to a stream as it goes (kinds whose
+// documents can hold lists of millions of entries; `json` may then be left unset).
 template <class Summary>
 struct DiffFormat {
   std::string_view type_word;
@@ -99,6 +100,20 @@ void print_verdict_line(bool holds, std::string_view if_true, std::string_view i
 // {"new": new_record, "old": old_record, "type": type}: the JSON of the diffs that carry the two
 // summary records whole.
 JsonValue record_pair_json(std::string_view type, JsonValue old_record, JsonValue new_record);
+// The same written piece by piece; `write` writes one summary's record.
+template <class Summary>
+void write_record_pair(JsonStream& out, std::string_view type, const Summary& old_summary,
+                       const Summary& new_summary,
+                       void (*write)(JsonStream& out, const Summary& summary)) {
+  out.begin_object();
+  out.key("new");
+  write(out, new_summary);
+  out.key("old");
+  write(out, old_summary);
+  out.key("type");
+  out.string(type);
+  out.end();
+}
 
 // The per-kind diffs.
 

@@ -8,10 +8,10 @@
 namespace orvik {
 namespace {
 
-JsonValue lightgbm_diff_json(const LightGbmSummary& old_summary,
-                             const LightGbmSummary& new_summary) {
-  return record_pair_json("lightgbm", lightgbm_summary_to_value(old_summary),
-                          lightgbm_summary_to_value(new_summary));
+// The two records hold the feature names, which a header can list by the million.
+void write_lightgbm_diff_json(JsonStream& out, const LightGbmSummary& old_summary,
+                              const LightGbmSummary& new_summary) {
+  write_record_pair(out, "lightgbm", old_summary, new_summary, write_lightgbm_summary_value);
 }
 
 void print_lightgbm_sections(const LightGbmSummary& old_summary,
@@ -68,8 +68,8 @@ void print_lightgbm_sections(const LightGbmSummary& old_summary,
 
 }  // namespace
 
-const DiffFormat<LightGbmSummary> kLightGbmDiff = {"LightGBM", read_lightgbm, lightgbm_diff_json,
-                                                   print_lightgbm_sections};
+const DiffFormat<LightGbmSummary> kLightGbmDiff = {
+    "LightGBM", read_lightgbm, nullptr, print_lightgbm_sections, write_lightgbm_diff_json};
 
 CommandResult diff_lightgbm(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary,
                             bool json) {

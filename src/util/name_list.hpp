@@ -3,7 +3,10 @@
 // Files can hold millions of short names; one string object each would cost several times the
 // file, this costs the names' bytes. No name contains a line feed (names are words of a line, or
 // runs of printable bytes), and that is what makes the one text unambiguous.
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -82,5 +85,16 @@ class NameList {
   std::string text_;  // each name followed by "\n"
   std::size_t count_ = 0;
 };
+
+// A cheap hash of a name (its length and its first and last eight bytes), enough to spread the
+// slots of a cache or a filter whose hits are confirmed by comparing the bytes.
+inline std::uint64_t quick_hash(std::string_view name) {
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  std::memcpy(&head, name.data(), std::min<std::size_t>(8, name.size()));
+  if (name.size() > 8) std::memcpy(&tail, name.data() + name.size() - 8, 8);
+  return ((head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ name.size()) *
+         0x165667B19E3779F9u;
+}
 
 }  // namespace orvik

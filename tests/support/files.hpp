@@ -1,6 +1,6 @@
 #pragma once
-// Whole-file reads and writes for tests, fuzz targets and benchmarks. No errors: a file that
-// cannot be read reads as empty, and callers compare what they read back.
+// Whole-file reads and writes for tests, fuzz targets and benchmarks. A file that cannot be read
+// reads as empty, and callers compare what they read back.
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,10 +14,12 @@ inline std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Replaces the file at `path` with `bytes`.
-inline void write_file(const std::string& path, std::string_view bytes) {
+// Replaces the file at `path` with `bytes`; false when not all of them could be written.
+inline bool write_file(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 }  // namespace orvik::testing_support
