@@ -28,45 +28,6 @@ namespace {
 
 using Handler = CommandResult (*)(const Words&);
 
-struct Command {
-  std::string_view word;
-  Handler handler;
-};
-
-// Exact, case-sensitive match of the whole command word.
-constexpr std::array kCommands = {
-    Command{"-h", print_usage},
-    Command{"pt", cmd_pytorch},
-    Command{"why", cmd_why},
-    Command{"cbm", cmd_catboost},
-    Command{"run", cmd_run},
-    Command{"help", print_usage},
-    Command{"diff", cmd_diff},
-    Command{"demo", cmd_demo},
-    Command{"tour", cmd_tour},
-    Command{"quiz", cmd_quiz},
-    Command{"onnx", cmd_onnx},
-    Command{"lgbm", cmd_lightgbm},
-    Command{"check", cmd_check},
-    Command{"trace", cmd_trace},
-    Command{"bench", cmd_bench},
-    Command{"--help", print_usage},
-    Command{"doctor", cmd_doctor},
-    Command{"inspect", cmd_inspect},
-    Command{"explain", cmd_explain},
-    Command{"convert", cmd_convert},
-    Command{"summary", cmd_trace},
-    Command{"compare", cmd_compare},
-    Command{"pytorch", cmd_pytorch},
-    Command{"catboost", cmd_catboost},
-    Command{"lightgbm", cmd_lightgbm},
-    Command{"validate", cmd_validate},
-    Command{"walkthrough", cmd_explain_model},
-    Command{"explain-diff", cmd_explain_diff},
-    Command{"explain-model", cmd_explain_model},
-    Command{"tensor-inspect", cmd_tensor_inspect},
-};
-
 constexpr std::string_view kUsage =
     "orvik - inspect ML model artifacts without loading the framework\n"
     "\n"
@@ -258,18 +219,6 @@ bool has_word(const Words& words, std::string_view word) {
   return false;
 }
 
-}  // namespace
-
-CommandResult dispatch_command(const Words& args) {
-  if (args.empty()) return print_usage({});
-  const std::string& word = args.front();
-  const Words rest(args.begin() + 1, args.end());
-  for (const auto& command : kCommands) {
-    if (command.word == word) return command.handler(rest);
-  }
-  return fail(fmt::format("unknown command `{}`. Try `orvik help`.", word));
-}
-
 CommandResult print_usage(const Words&) {
   print_raw(kUsage);
   return {};
@@ -280,6 +229,7 @@ CommandResult cmd_tour(const Words&) {
   return {};
 }
 
+// inspect [--deep] [--json] [--limit N] <path>: the kind's own report command, given every word.
 CommandResult cmd_inspect(const Words& words) {
   if (words.empty()) return fail(std::string(kInspectUsage));
   const std::string* path = nullptr;
@@ -311,6 +261,8 @@ CommandResult cmd_inspect(const Words& words) {
   return row->inspect(words);
 }
 
+// explain <path|topic> [--step] [--shapes|--memory|--math|--compare] [--quiz]: an artifact's
+// explanation when the word is a path of a known kind, else the topic lesson.
 CommandResult cmd_explain(const Words& words) {
   LessonFocus focus = LessonFocus::All;
   bool quiz = false;
@@ -346,6 +298,57 @@ CommandResult cmd_explain(const Words& words) {
   if (auto printed = print_lesson(build_lesson(*topic, focus), step); !printed) return printed;
   if (quiz) return run_topic_quiz(*topic);
   return {};
+}
+
+struct Command {
+  std::string_view word;
+  Handler handler;
+};
+
+// Exact, case-sensitive match of the whole command word.
+constexpr std::array kCommands = {
+    Command{"-h", print_usage},
+    Command{"pt", cmd_pytorch},
+    Command{"why", cmd_why},
+    Command{"cbm", cmd_catboost},
+    Command{"run", cmd_run},
+    Command{"help", print_usage},
+    Command{"diff", cmd_diff},
+    Command{"demo", cmd_demo},
+    Command{"tour", cmd_tour},
+    Command{"quiz", cmd_quiz},
+    Command{"onnx", cmd_onnx},
+    Command{"lgbm", cmd_lightgbm},
+    Command{"check", cmd_check},
+    Command{"trace", cmd_trace},
+    Command{"bench", cmd_bench},
+    Command{"--help", print_usage},
+    Command{"doctor", cmd_doctor},
+    Command{"inspect", cmd_inspect},
+    Command{"explain", cmd_explain},
+    Command{"convert", cmd_convert},
+    Command{"summary", cmd_trace},
+    Command{"compare", cmd_compare},
+    Command{"pytorch", cmd_pytorch},
+    Command{"catboost", cmd_catboost},
+    Command{"lightgbm", cmd_lightgbm},
+    Command{"validate", cmd_validate},
+    Command{"walkthrough", cmd_explain_model},
+    Command{"explain-diff", cmd_explain_diff},
+    Command{"explain-model", cmd_explain_model},
+    Command{"tensor-inspect", cmd_tensor_inspect},
+};
+
+}  // namespace
+
+CommandResult dispatch_command(const Words& args) {
+  if (args.empty()) return print_usage({});
+  const std::string& word = args.front();
+  const Words rest(args.begin() + 1, args.end());
+  for (const auto& command : kCommands) {
+    if (command.word == word) return command.handler(rest);
+  }
+  return fail(fmt::format("unknown command `{}`. Try `orvik help`.", word));
 }
 
 CommandResult cmd_diff(const Words& words) {

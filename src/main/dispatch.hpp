@@ -16,14 +16,6 @@ using Words = std::vector<std::string>;
 // Runs the command named by the first word with the remaining words; no words prints the usage.
 CommandResult dispatch_command(const Words& args);
 
-CommandResult print_usage(const Words& words);
-CommandResult cmd_tour(const Words& words);
-
-// inspect [--deep] [--json] [--limit N] <path>: the kind's own report command, given every word.
-CommandResult cmd_inspect(const Words& words);
-// explain <path|topic> [--step] [--shapes|--memory|--math|--compare] [--quiz]: an artifact's
-// explanation when the word is a path of a known kind, else the topic lesson.
-CommandResult cmd_explain(const Words& words);
 // diff [--deep] [--json] <old-model> <new-model>.
 CommandResult cmd_diff(const Words& words);
 // explain-diff <old-model> <new-model>; every word beginning with "--" is ignored.
