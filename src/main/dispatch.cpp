@@ -115,8 +115,8 @@ struct KindRow {
   Handler inspect;             // the kind's report command, given all of inspect's words
   bool deep = false;           // inspect --deep reads more of it; other kinds refuse --deep
   bool report_options = true;  // inspect takes --limit and --json
-  CommandResult (*explain)(const std::string& path);
-  PairCommand<bool, bool> diff = {};  // deep, json
+  CommandResult (*explain)(const std::string& path);  // explain of one file of the kind
+  PairCommand<bool, bool> diff = {};                  // deep, json
   PairCommand<> explain_diff = {};
   PairCommand<const CheckOptions&> check = {};
 };
