@@ -8,7 +8,6 @@
 #include <fmt/core.h>
 #include <fmt/ranges.h>
 
-#include "artifact_kind/artifact_kind.hpp"
 #include "cbm/catboost_reader.hpp"
 #include "lightgbm/lightgbm_reader.hpp"
 #include "onnx/onnx_reader.hpp"
@@ -73,40 +72,12 @@ CommandResult refuse_graph_options(const CheckOptions& options) {
                  {options.fail_on_new_op, kNewOpOnlyOnnx}});
 }
 
-struct CheckWords {
-  CheckOptions options;
-  std::vector<const std::string*> paths;
-};
-
 template <class Option, std::size_t N>
 const Option* find_option(const Option (&options)[N], std::string_view word) {
   for (const Option& option : options) {
     if (option.word == word) return &option;
   }
   return nullptr;
-}
-
-// Walks the words by position: the first bad word ends the walk with its message.
-Result<CheckWords> scan_check_words(const std::vector<std::string>& words) {
-  CheckWords out;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (const GrowthOption* growth = find_option(kGrowthOptions, word)) {
-      // The next word is the value even when it looks like an option.
-      if (i + 1 >= words.size()) return fail(fmt::format("{} needs a percentage", word));
-      Result<double> limit = parse_percentage(words[++i]);
-      if (!limit) return fail(std::move(limit.error()));
-      out.options.*growth->field = *limit;
-    } else if (const SwitchOption* flag = find_option(kSwitchOptions, word)) {
-      out.options.*flag->field = true;
-    } else if (starts_with(word, "--")) {
-      return fail(fmt::format("unknown check option `{}`", word));
-    } else {
-      out.paths.push_back(&word);
-    }
-  }
-  if (out.paths.size() != 2) return fail(std::string(kUsage));
-  return out;
 }
 
 CheckResult names_unchanged(std::string_view name, const NameList& old_names,
@@ -209,35 +180,26 @@ std::vector<CheckResult> pytorch_rules(const PyTorchSummary& old_s, const PyTorc
 
 }  // namespace
 
-CommandResult cmd_check(const std::vector<std::string>& words) {
-  Result<CheckWords> scanned = scan_check_words(words);
-  if (!scanned) return fail(std::move(scanned.error()));
-  const CheckOptions& options = scanned->options;
-  const std::string& old_path = *scanned->paths[0];
-  const std::string& new_path = *scanned->paths[1];
-  const ArtifactKind old_kind = detect_artifact_kind(old_path);
-  const ArtifactKind new_kind = detect_artifact_kind(new_path);
-
-  if (old_kind == new_kind) {
-    switch (old_kind) {
-      case ArtifactKind::CatBoost:
-        return check_catboost(old_path, new_path, options);
-      case ArtifactKind::LightGbm:
-        return check_lightgbm(old_path, new_path, options);
-      case ArtifactKind::Onnx:
-        return check_onnx(old_path, new_path, options);
-      case ArtifactKind::PyTorch:
-        return check_pytorch(old_path, new_path, options);
-      case ArtifactKind::TensorPlan:
-        return fail(
-            "check supports CatBoost, LightGBM, ONNX, and PyTorch artifacts, not tensor plan "
-            "JSON.");
-      case ArtifactKind::Unknown:
-        break;
+Result<CheckWords> scan_check_words(const std::vector<std::string>& words) {
+  CheckWords out;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (const GrowthOption* growth = find_option(kGrowthOptions, word)) {
+      // The next word is the value even when it looks like an option.
+      if (i + 1 >= words.size()) return fail(fmt::format("{} needs a percentage", word));
+      Result<double> limit = parse_percentage(words[++i]);
+      if (!limit) return fail(std::move(limit.error()));
+      out.options.*growth->field = *limit;
+    } else if (const SwitchOption* flag = find_option(kSwitchOptions, word)) {
+      out.options.*flag->field = true;
+    } else if (starts_with(word, "--")) {
+      return fail(fmt::format("unknown check option `{}`", word));
+    } else {
+      out.paths.push_back(&word);
     }
   }
-  return fail(fmt::format("cannot check different or unsupported artifact types: {} vs {}",
-                          artifact_kind_label(old_kind), artifact_kind_label(new_kind)));
+  if (out.paths.size() != 2) return fail(std::string(kUsage));
+  return out;
 }
 
 Result<double> parse_percentage(const std::string& word) {

@@ -30,8 +30,15 @@ struct CheckResult {
   bool passed = false;
 };
 
-// Handler of `orvik check [rules] <old-model> <new-model>`; takes the words after the command word.
-CommandResult cmd_check(const std::vector<std::string>& words);
+// The rules and the two paths (views into the words) of `orvik check [rules] <old-model>
+// <new-model>`. Walks the words by position: the first bad word ends the walk with its message
+// ("{option} needs a percentage", a parse_percentage message, "unknown check option `{}`"), and
+// anything but two paths is the usage line.
+struct CheckWords {
+  CheckOptions options;
+  std::vector<const std::string*> paths;
+};
+Result<CheckWords> scan_check_words(const std::vector<std::string>& words);
 
 // The value of a growth option: blanks around it and every trailing "%" removed, then a decimal
 // float (inf and nan included). "parse percentage `{}`: {}" or

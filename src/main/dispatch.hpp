@@ -1,6 +1,8 @@
 #pragma once
-// The front door: the command table, usage and tour texts, the generic inspect and explain
-// routing, and the step-mode pause.
+// The front door: the command table, usage and tour texts, the step-mode pause, and the commands
+// that take any kind of artifact (inspect, explain, diff, explain-diff, check). Those find the
+// path's kind in one table of what every kind has (its report, explanation, diff, change
+// explanation and check, or the text it refuses with) and hand over to that room.
 #include <string>
 #include <vector>
 
@@ -14,9 +16,11 @@ using Words = std::vector<std::string>;
 // Runs the command named by the first word with the remaining words; no words prints the usage.
 CommandResult dispatch_command(const Words& args);
 
-CommandResult print_usage(const Words& words);
-CommandResult cmd_tour(const Words& words);
-CommandResult cmd_inspect(const Words& words);
-CommandResult cmd_explain(const Words& words);
+// diff [--deep] [--json] <old-model> <new-model>.
+CommandResult cmd_diff(const Words& words);
+// explain-diff <old-model> <new-model>; every word beginning with "--" is ignored.
+CommandResult cmd_explain_diff(const Words& words);
+// check [rules] <old-model> <new-model>.
+CommandResult cmd_check(const Words& words);
 
 }  // namespace orvik

@@ -40,10 +40,10 @@ std::string percent_text(std::uint64_t ops, std::uint64_t total) {
   return format_fixed(percent_of(ops, total), 1);
 }
 
-void print_totals(std::uint64_t param_bytes, std::uint64_t peak_bytes, std::uint64_t ops) {
-  print_line(fmt::format("Parameter memory: {} B", param_bytes));
-  print_line(fmt::format("Peak activation memory: {} B", peak_bytes));
-  print_line(fmt::format("Estimated ops: {}", ops));
+void print_totals(const AnalysisTotals& totals) {
+  print_line(fmt::format("Parameter memory: {} B", totals.param_bytes));
+  print_line(fmt::format("Peak activation memory: {} B", totals.peak_activation_bytes));
+  print_line(fmt::format("Estimated ops: {}", totals.total_ops));
 }
 
 void print_heading(std::string_view title) {
@@ -180,7 +180,7 @@ CommandResult cmd_validate(const Words& words) {
   print_line("Validation: ok");
   print_line(fmt::format("Model: {}", view->model_name));
   print_description(view->description);
-  print_totals(view->param_bytes, view->peak_activation_bytes, view->total_ops);
+  print_totals(view->totals);
   print_line();
   print_line("Shape flow:");
   for (const ShapeFlowEntry& entry : view->shape_flow) {
@@ -196,7 +196,7 @@ CommandResult cmd_tensor_inspect(const Words& words) {
   print_description(view->description);
   print_line(fmt::format("Input: {}", view->input_shape));
   print_line(fmt::format("Layers: {}", view->layer_reports.size()));
-  print_totals(view->param_bytes, view->peak_activation_bytes, view->total_ops);
+  print_totals(view->totals);
   print_line();
   for (const LayerReport& report : view->layer_reports) {
     print_line(fmt::format("Layer {}: {}", report.number, report.title));

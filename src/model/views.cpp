@@ -51,9 +51,7 @@ Result<InspectView> inspect_view(const Model& model) {
   const auto totals = walk_model(
       model, [&](const LayerStep& step) { view.layer_reports.push_back(layer_report(step)); });
   if (!totals) return fail(totals.error());
-  view.param_bytes = totals->param_bytes;
-  view.peak_activation_bytes = totals->peak_activation_bytes;
-  view.total_ops = totals->total_ops;
+  view.totals = *totals;
   return view;
 }
 
@@ -67,9 +65,7 @@ Result<ValidateView> validate_view(const Model& model) {
     view.shape_flow.push_back(ShapeFlowEntry{step.layer->name, format_shape(step.output)});
   });
   if (!totals) return fail(totals.error());
-  view.param_bytes = totals->param_bytes;
-  view.peak_activation_bytes = totals->peak_activation_bytes;
-  view.total_ops = totals->total_ops;
+  view.totals = *totals;
   return view;
 }
 

@@ -42,18 +42,14 @@ struct InspectView {
   std::string input_shape;  // shape text
   std::vector<LayerReport> layer_reports;
   std::optional<std::string> description;
-  std::uint64_t param_bytes = 0;
-  std::uint64_t peak_activation_bytes = 0;
-  std::uint64_t total_ops = 0;
+  AnalysisTotals totals;
 };
 
 struct ValidateView {
   std::string model_name;
   std::vector<ShapeFlowEntry> shape_flow;
   std::optional<std::string> description;
-  std::uint64_t param_bytes = 0;
-  std::uint64_t peak_activation_bytes = 0;
-  std::uint64_t total_ops = 0;
+  AnalysisTotals totals;
 };
 
 struct TraceView {

@@ -28,6 +28,18 @@ std::optional<std::string> float_text(std::optional<double> value) {
   return format_float(*value);
 }
 
+// The seven training settings, in the summary object and again as the inspect document's
+// "training_config" (keys sort, so the order written does not matter).
+void add_training_json(JsonValue& object, const CatBoostSummary& summary) {
+  object["loss"] = optional_text_json(summary.loss);
+  object["eval_metric"] = optional_text_json(summary.eval_metric);
+  object["learning_rate"] = optional_float_json(summary.learning_rate);
+  object["l2_leaf_reg"] = optional_float_json(summary.l2_leaf_reg);
+  object["grow_policy"] = optional_text_json(summary.grow_policy);
+  object["bootstrap"] = optional_text_json(summary.bootstrap);
+  object["train_finish_time"] = optional_text_json(summary.train_finish_time);
+}
+
 void print_report(const CatBoostSummary& summary, const std::string& path,
                   const InspectOptions& options) {
   print_line("CatBoost Model Summary");
@@ -116,13 +128,7 @@ JsonValue catboost_summary_json(const CatBoostSummary& summary) {
       optional_count_json(catboost_split_checks_per_row(summary));
   out["max_leaf_slots"] = optional_count_json(catboost_max_leaf_slots(summary));
   out["feature_count_recovered"] = summary.feature_names.size();
-  out["loss"] = optional_text_json(summary.loss);
-  out["eval_metric"] = optional_text_json(summary.eval_metric);
-  out["grow_policy"] = optional_text_json(summary.grow_policy);
-  out["bootstrap"] = optional_text_json(summary.bootstrap);
-  out["train_finish_time"] = optional_text_json(summary.train_finish_time);
-  out["learning_rate"] = optional_float_json(summary.learning_rate);
-  out["l2_leaf_reg"] = optional_float_json(summary.l2_leaf_reg);
+  add_training_json(out, summary);
   out["best_learn_rmse"] = optional_float_json(summary.best_learn_rmse);
   return out;
 }
@@ -143,13 +149,7 @@ JsonValue inspect_json(const CatBoostSummary& summary, bool with_names) {
   out["fingerprints"] = std::move(fingerprints);
 
   JsonValue training = JsonValue::object();
-  training["loss"] = optional_text_json(summary.loss);
-  training["eval_metric"] = optional_text_json(summary.eval_metric);
-  training["learning_rate"] = optional_float_json(summary.learning_rate);
-  training["l2_leaf_reg"] = optional_float_json(summary.l2_leaf_reg);
-  training["grow_policy"] = optional_text_json(summary.grow_policy);
-  training["bootstrap"] = optional_text_json(summary.bootstrap);
-  training["train_finish_time"] = optional_text_json(summary.train_finish_time);
+  add_training_json(training, summary);
   out["training_config"] = std::move(training);
 
   JsonValue metrics = JsonValue::object();

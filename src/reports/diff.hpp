@@ -1,7 +1,7 @@
 #pragma once
-// The `diff` command, and the shape every diff shares: both files are read with the kind's reader
-// (the old one first; a failed read prints nothing), then one JSON value, or the text report: the
-// common header and the kind's sections. The per-kind diffs are declared at the end.
+// The shape every diff shares: both files are read with the kind's reader (the old one first; a
+// failed read prints nothing), then one JSON value, or the text report: the common header and the
+// kind's sections. The per-kind diffs are declared at the end.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,10 +19,6 @@
 #include "util/result.hpp"
 
 namespace orvik {
-
-// Handler of `orvik diff [--deep] [--json] <old-model> <new-model>`; takes the words after the
-// command word.
-CommandResult cmd_diff(const std::vector<std::string>& words);
 
 // The six lines that open every diff report:
 //   "Model Diff", "----------", "Type: {type_word}", "Old: {old_name}", "New: {new_name}", "".
@@ -68,6 +64,19 @@ CommandResult diff_files(const DiffFormat<Summary>& format, const std::string& o
   const Result<SummaryPair<Summary>> pair = read_pair(format.read, old_path, new_path);
   if (!pair) return fail(pair.error());
   return render_diff(format, pair->old_summary, pair->new_summary, json);
+}
+
+// With `deep`, "Note: --deep is currently only used for CatBoost artifacts." and an empty line:
+// the diffs that decode nothing deeper say so and carry on.
+void print_deep_note(bool deep);
+
+// The diff of the two files (paths as typed) of a format that decodes nothing deeper: the deep
+// note, then diff_files.
+template <const auto& format>
+CommandResult diff_paths(const std::string& old_path, const std::string& new_path, bool deep,
+                         bool json) {
+  print_deep_note(deep);
+  return diff_files(format, old_path, new_path, json);
 }
 
 // Section pieces of the text reports.
@@ -136,9 +145,8 @@ CommandResult diff_pytorch(const PyTorchSummary& old_summary, const PyTorchSumma
                            bool json);
 extern const DiffFormat<PyTorchSummary> kPyTorchDiff;
 
-// The ONNX diff of the two files (paths as typed): totals, initializer tensors added, removed or
-// changed, and operator count changes; with `json` the "onnx_diff" object. See diff_onnx.hpp.
-CommandResult diff_onnx(const std::string& old_path, const std::string& new_path, bool json);
+// The ONNX diff: totals, initializer tensors added, removed or changed, and operator count
+// changes; with `json` the "onnx_diff" object. See diff_onnx.hpp.
 extern const DiffFormat<OnnxSummary> kOnnxDiff;
 
 }  // namespace orvik

@@ -248,8 +248,4 @@ void write_onnx_diff_json(JsonStream& out, const OnnxSummary& old_summary,
 const DiffFormat<OnnxSummary> kOnnxDiff = {"ONNX", read_onnx, onnx_diff_json, print_onnx_sections,
                                            write_onnx_diff_json};
 
-CommandResult diff_onnx(const std::string& old_path, const std::string& new_path, bool json) {
-  return diff_files(kOnnxDiff, old_path, new_path, json);
-}
-
 }  // namespace orvik

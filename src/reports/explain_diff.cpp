@@ -23,9 +23,6 @@
 namespace orvik {
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: orvik explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
-
 // Initializer dimensions in this range count towards the hidden-size estimate.
 constexpr std::int64_t kMinHiddenSize = 2;
 constexpr std::int64_t kMaxHiddenSize = 8192;
@@ -364,55 +361,12 @@ std::optional<std::uint64_t> estimate_hidden_size(
   return best;
 }
 
-namespace {
-
-// Nothing is printed unless both reads succeed.
-template <class Summary>
-CommandResult explain_pair(const std::string& old_path, const std::string& new_path,
-                           Result<Summary> (*read)(const std::string& path),
-                           void (*print_report)(const Summary&, const Summary&)) {
-  const Result<SummaryPair<Summary>> pair = read_pair(read, old_path, new_path);
-  if (!pair) return fail(pair.error());
-  print_report(pair->old_summary, pair->new_summary);
-  return {};
-}
-
-}  // namespace
-
 std::vector<std::string> positional_args(const std::vector<std::string>& words) {
   std::vector<std::string> out;
   for (const std::string& word : words) {
     if (!starts_with(word, "--")) out.push_back(word);
   }
   return out;
-}
-
-CommandResult cmd_explain_diff(const std::vector<std::string>& words) {
-  const std::vector<std::string> paths = positional_args(words);
-  if (paths.size() != 2) return fail(std::string(kUsage));
-  const std::string& old_path = paths[0];
-  const std::string& new_path = paths[1];
-  const ArtifactKind old_kind = detect_artifact_kind(old_path);
-  const ArtifactKind new_kind = detect_artifact_kind(new_path);
-  if (old_kind == new_kind) {
-    switch (old_kind) {
-      case ArtifactKind::CatBoost:
-        return explain_pair(old_path, new_path, read_catboost, explain_catboost_diff);
-      case ArtifactKind::LightGbm:
-        return explain_pair(old_path, new_path, read_lightgbm, explain_lightgbm_diff);
-      case ArtifactKind::Onnx:
-        return explain_pair(old_path, new_path, read_onnx, explain_onnx_diff);
-      case ArtifactKind::PyTorch:
-        return explain_pair(old_path, new_path, read_pytorch, explain_pytorch_diff);
-      case ArtifactKind::TensorPlan:
-      case ArtifactKind::Unknown:
-        break;
-    }
-  }
-  return fail(fmt::format(
-      "explain-diff needs two artifacts of the same supported type (.onnx, .cbm, .lgb, .pt): {} "
-      "vs {}",
-      artifact_kind_label(old_kind), artifact_kind_label(new_kind)));
 }
 
 }  // namespace orvik

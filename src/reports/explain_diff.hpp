@@ -1,5 +1,5 @@
 #pragma once
-// The `explain-diff` command: a short plain-English "Model Change Explanation" of two versions of
+// The `explain-diff` reports: a short plain-English "Model Change Explanation" of two versions of
 // one CatBoost, LightGBM, ONNX or PyTorch artifact, ending in a one-line verdict. No options, no
 // JSON form.
 #include <cstdint>
@@ -12,13 +12,10 @@
 #include "lightgbm/lightgbm_reader.hpp"
 #include "onnx/onnx_reader.hpp"
 #include "pt/pytorch_reader.hpp"
+#include "reports/changes.hpp"
 #include "util/result.hpp"
 
 namespace orvik {
-
-// Handler of `orvik explain-diff <old-model> <new-model>`; every word beginning with "--" is
-// ignored.
-CommandResult cmd_explain_diff(const std::vector<std::string>& words);
 
 // The words that do not begin with "--", in order (words shorter than two characters are kept).
 std::vector<std::string> positional_args(const std::vector<std::string>& words);
@@ -28,6 +25,16 @@ void explain_catboost_diff(const CatBoostSummary& old_summary, const CatBoostSum
 void explain_lightgbm_diff(const LightGbmSummary& old_summary, const LightGbmSummary& new_summary);
 void explain_pytorch_diff(const PyTorchSummary& old_summary, const PyTorchSummary& new_summary);
 void explain_onnx_diff(const OnnxSummary& old_summary, const OnnxSummary& new_summary);
+
+// Reads the old file, then the new one (paths as typed), and prints the explanation of the two
+// summaries; a read error is the result, unchanged, and nothing is printed.
+template <auto read, auto explain>
+CommandResult explain_files(const std::string& old_path, const std::string& new_path) {
+  const auto pair = read_pair(read, old_path, new_path);
+  if (!pair) return fail(pair.error());
+  explain(pair->old_summary, pair->new_summary);
+  return {};
+}
 
 // ONNX estimates shared with the artifact explanation.
 

@@ -10,6 +10,7 @@
 
 #include "capture_stdout.hpp"
 #include "check/check.hpp"
+#include "main/dispatch.hpp"
 
 namespace orvik {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "capture_stdout.hpp"
 #include "files.hpp"
+#include "main/dispatch.hpp"
 #include "python_bridge_env.hpp"
 #include "reports/diff.hpp"
 

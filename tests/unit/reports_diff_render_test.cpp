@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "capture_stdout.hpp"
+#include "main/dispatch.hpp"
 #include "reports/diff.hpp"
 #include "util/json.hpp"
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "capture_stdout.hpp"
+#include "main/dispatch.hpp"
 #include "python_bridge_env.hpp"
 #include "reports/changes.hpp"
 #include "reports/explain_artifact.hpp"
