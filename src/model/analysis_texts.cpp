@@ -10,14 +10,11 @@ namespace {
 
 // The words of the element-wise kinds.
 struct ActivationWords {
-  std::string_view step_title, operation, cost_kind, shape_rule, compute, step_op, interpretation,
-      why;
+  std::string_view step_title, shape_rule, compute, step_op, interpretation, why;
 };
 
 constexpr ActivationWords kRelu = {
     "ReLU activation",
-    "ReLU",
-    "relu",
     "shape rule: element-wise operation keeps the same shape",
     "compute: {} element comparisons",
     "Operation: max(0, x) element by element",
@@ -25,8 +22,6 @@ constexpr ActivationWords kRelu = {
     "ReLU is element-wise, so it keeps the same shape."};
 constexpr ActivationWords kGelu = {
     "GELU activation",
-    "GELU",
-    "gelu",
     "shape rule: element-wise operation keeps the same shape",
     "compute: {} element transforms",
     "Operation: smooth element-wise gating",
@@ -34,14 +29,34 @@ constexpr ActivationWords kGelu = {
     "GELU is element-wise, so it keeps the same shape."};
 constexpr ActivationWords kSoftmax = {
     "softmax",
-    "softmax",
-    "softmax",
     "shape rule: normalization over last dim keeps the same shape",
     "compute: {} exponentials plus row reductions",
     "Operation: exp(x - max) / sum(exp(x - max)) over the last dimension",
     "Interpretation: raw scores become normalized weights or probabilities; shape is "
     "unchanged.",
     "Softmax normalizes over a dimension but keeps the same tensor shape."};
+
+// The short words of every kind: its name in layer titles and the plan, what it computes in the
+// operation list, and its word in cost labels.
+struct KindWords {
+  std::string_view title, operation, cost;
+};
+
+KindWords kind_words(LayerKind kind) {
+  switch (kind) {
+    case LayerKind::Linear:
+      return {"Linear", "input @ weights + bias", "linear"};
+    case LayerKind::SelfAttention:
+      return {"SelfAttention", "QKV projections + Q @ K^T + attention @ V", "attention"};
+    case LayerKind::Relu:
+      return {"ReLU", "ReLU", "relu"};
+    case LayerKind::Gelu:
+      return {"GELU", "GELU", "gelu"};
+    case LayerKind::Softmax:
+      break;
+  }
+  return {"Softmax", "softmax", "softmax"};
+}
 
 const ActivationWords& activation_words(LayerKind kind) {
   return kind == LayerKind::Relu ? kRelu : kind == LayerKind::Gelu ? kGelu : kSoftmax;
@@ -58,19 +73,7 @@ std::uint64_t parameter_values(const Layer& layer) {
 }  // namespace
 
 std::string_view layer_kind_word(LayerKind kind) {
-  switch (kind) {
-    case LayerKind::Linear:
-      return "Linear";
-    case LayerKind::SelfAttention:
-      return "SelfAttention";
-    case LayerKind::Relu:
-      return "ReLU";
-    case LayerKind::Gelu:
-      return "GELU";
-    case LayerKind::Softmax:
-      break;
-  }
-  return "Softmax";
+  return kind_words(kind).title;
 }
 
 std::string layer_title(const Layer& layer) {
@@ -78,25 +81,11 @@ std::string layer_title(const Layer& layer) {
 }
 
 std::string operation_name(const Layer& layer) {
-  switch (layer.kind) {
-    case LayerKind::Linear:
-      return fmt::format("{}: input @ weights + bias", layer.name);
-    case LayerKind::SelfAttention:
-      return fmt::format("{}: QKV projections + Q @ K^T + attention @ V", layer.name);
-    default:
-      return fmt::format("{}: {}", layer.name, activation_words(layer.kind).operation);
-  }
+  return fmt::format("{}: {}", layer.name, kind_words(layer.kind).operation);
 }
 
 std::string cost_label(const Layer& layer) {
-  switch (layer.kind) {
-    case LayerKind::Linear:
-      return fmt::format("{} (linear)", layer.name);
-    case LayerKind::SelfAttention:
-      return fmt::format("{} (attention)", layer.name);
-    default:
-      return fmt::format("{} ({})", layer.name, activation_words(layer.kind).cost_kind);
-  }
+  return fmt::format("{} ({})", layer.name, kind_words(layer.kind).cost);
 }
 
 LayerReport layer_report(const LayerStep& step) {

@@ -66,15 +66,6 @@ std::span<const std::string_view> copy_texts(Arena& arena, std::vector<std::stri
   return arena.copy_list(texts);
 }
 
-struct OnnxGraph {
-  std::optional<std::string> name;
-  std::vector<OnnxNode> nodes;
-  std::vector<OnnxInitializer> initializers;
-  std::vector<OnnxValueInfo> inputs;
-  std::vector<OnnxValueInfo> outputs;
-  std::vector<OnnxValueInfo> value_info;
-};
-
 // What one read works with: the arena of the summary, which keeps everything the summary holds;
 // one for the value_info entries, which only the cost estimates read and which go with the read;
 // and the lists of the message being decoded, reused from message to message.
@@ -324,13 +315,21 @@ Result<void> append_decoded(std::vector<Record>& list, Decode decode) {
   return decode(list.emplace_back());
 }
 
-Result<void> read_graph(ReadState& state, std::string_view message, OnnxGraph& graph) {
+// A graph goes straight into the summary, all but its value_info entries, which only the cost
+// estimates read. Only the last graph counts, whole, so each one starts from nothing.
+Result<void> read_graph(ReadState& state, std::string_view message, OnnxSummary& graph,
+                        std::vector<OnnxValueInfo>& value_info) {
   const auto counts = count_messages<14>(message);
-  graph.nodes.reserve(counts[1]);
-  graph.initializers.reserve(counts[5]);
-  graph.inputs.reserve(counts[11]);
-  graph.outputs.reserve(counts[12]);
-  graph.value_info.reserve(counts[13]);
+  graph.graph_name.reset();
+  const auto start_list = [](auto& list, std::uint64_t count) {
+    list = {};
+    list.reserve(count);
+  };
+  start_list(graph.nodes, counts[1]);
+  start_list(graph.initializers, counts[5]);
+  start_list(graph.inputs, counts[11]);
+  start_list(graph.outputs, counts[12]);
+  start_list(value_info, counts[13]);
   return visit_proto_fields(message, [&](const ProtoField& field) -> Result<void> {
     const std::string_view payload = field.payload;
     switch (tag(field)) {
@@ -340,7 +339,7 @@ Result<void> read_graph(ReadState& state, std::string_view message, OnnxGraph& g
       case tag(2, kWireLengthDelimited): {
         std::optional<std::string_view> name;
         if (auto taken = take_text(field, name); !taken) return taken;
-        graph.name = std::string(*name);
+        graph.graph_name = std::string(*name);
         break;
       }
       case tag(5, kWireLengthDelimited):
@@ -356,7 +355,7 @@ Result<void> read_graph(ReadState& state, std::string_view message, OnnxGraph& g
           return read_value_info(state, payload, state.kept, info);
         });
       case tag(13, kWireLengthDelimited):
-        return append_decoded(graph.value_info, [&](OnnxValueInfo& info) {
+        return append_decoded(value_info, [&](OnnxValueInfo& info) {
           return read_value_info(state, payload, state.dropped, info);
         });
     }
@@ -404,14 +403,14 @@ void insert_stated_shape(ShapeMap& shapes, const OnnxValueInfo& info) {
 }
 
 // The shapes of the names the cost estimates look up, and no others.
-ShapeMap build_shape_map(const OnnxGraph& graph) {
+ShapeMap build_shape_map(const OnnxSummary& graph, const std::vector<OnnxValueInfo>& value_info) {
   ShapeMap shapes;
   const std::vector<std::string_view> needed = cost_shape_names(graph.nodes);
   if (needed.empty()) return shapes;
   const auto is_needed = [&needed](std::string_view name) {
     return std::binary_search(needed.begin(), needed.end(), name);
   };
-  for (const auto* list : {&graph.inputs, &graph.outputs, &graph.value_info}) {
+  for (const auto* list : {&graph.inputs, &graph.outputs, &value_info}) {
     for (const OnnxValueInfo& info : *list) {
       if (is_needed(info.name)) insert_stated_shape(shapes, info);
     }
@@ -461,7 +460,7 @@ Result<OnnxSummary> read_onnx(const std::string& path) {
 Result<OnnxSummary> read_onnx_bytes(const std::string& path, std::string_view bytes) {
   OnnxSummary summary;
   ReadState state(summary.arena);
-  OnnxGraph graph;
+  std::vector<OnnxValueInfo> value_info;
   bool have_graph = false;
   summary.opset_imports.reserve(count_messages<9>(bytes)[8]);
   auto read = visit_proto_fields(bytes, [&](const ProtoField& field) -> Result<void> {
@@ -475,12 +474,9 @@ Result<OnnxSummary> read_onnx_bytes(const std::string& path, std::string_view by
         summary.producer = std::string(*producer);
         break;
       }
-      case tag(7, kWireLengthDelimited): {
-        // Only the last graph counts; an earlier one is dropped before the next is decoded.
-        graph = OnnxGraph();
+      case tag(7, kWireLengthDelimited):
         have_graph = true;
-        return read_graph(state, field.payload, graph);
-      }
+        return read_graph(state, field.payload, summary, value_info);
       case tag(8, kWireLengthDelimited):
         return read_opset_import(state, field.payload, summary.opset_imports.emplace_back());
     }
@@ -492,21 +488,16 @@ Result<OnnxSummary> read_onnx_bytes(const std::string& path, std::string_view by
   summary.path = display_name(path);
   if (!is_valid_utf8(summary.path)) summary.path = path;
   summary.file_size_bytes = bytes.size();
-  summary.op_counts = count_operators(graph.nodes);
-  summary.node_costs = node_cost_rows(graph.nodes, build_shape_map(graph));
+  summary.op_counts = count_operators(summary.nodes);
+  summary.node_costs = node_cost_rows(summary.nodes, build_shape_map(summary, value_info));
   for (const OnnxNodeCost& cost : summary.node_costs)
     summary.estimated_ops += cost.estimated_ops.value_or(0);
-  for (const OnnxInitializer& initializer : graph.initializers) {
+  for (const OnnxInitializer& initializer : summary.initializers) {
     const std::uint64_t values = onnx_value_count(initializer);
     summary.parameter_values += values;
     summary.parameter_memory_bytes += values * onnx_element_size(initializer.data_type);
   }
-  summary.value_info_entries = graph.value_info.size();
-  summary.graph_name = std::move(graph.name);
-  summary.nodes = std::move(graph.nodes);
-  summary.initializers = std::move(graph.initializers);
-  summary.inputs = std::move(graph.inputs);
-  summary.outputs = std::move(graph.outputs);
+  summary.value_info_entries = value_info.size();
   return summary;
 }
 
