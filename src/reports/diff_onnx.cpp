@@ -15,6 +15,25 @@
 namespace orvik {
 namespace {
 
+// Walks two lists, each in ascending order of `key` with each key once, side by side: calls
+// visit(old_entry, new_entry) once per key, in ascending order, with null for the list that lacks
+// the key.
+template <class T, class Key, class Visit>
+void merge_by_key(const std::vector<const T*>& old_list, const std::vector<const T*>& new_list,
+                  Key key, Visit visit) {
+  auto old_it = old_list.begin();
+  auto new_it = new_list.begin();
+  while (old_it != old_list.end() || new_it != new_list.end()) {
+    if (new_it == new_list.end() || (old_it != old_list.end() && key(**old_it) < key(**new_it))) {
+      visit(*old_it++, nullptr);
+    } else if (old_it == old_list.end() || key(**new_it) < key(**old_it)) {
+      visit(nullptr, *new_it++);
+    } else {
+      visit(*old_it++, *new_it++);
+    }
+  }
+}
+
 std::string named_description(const OnnxInitializer* initializer) {
   return fmt::format("{} {}", initializer->name, describe_onnx_tensor(*initializer));
 }
@@ -179,20 +198,17 @@ OnnxTensorChanges onnx_tensor_changes(const OnnxSummary& old_summary,
   const std::vector<const OnnxInitializer*> old_by_name = initializers_by_name(old_summary);
   const std::vector<const OnnxInitializer*> new_by_name = initializers_by_name(new_summary);
   OnnxTensorChanges changes;
-  auto old_it = old_by_name.begin();
-  auto new_it = new_by_name.begin();
-  while (old_it != old_by_name.end() || new_it != new_by_name.end()) {
-    if (new_it == new_by_name.end() ||
-        (old_it != old_by_name.end() && (*old_it)->name < (*new_it)->name)) {
-      changes.removed.push_back(*old_it++);
-    } else if (old_it == old_by_name.end() || (*new_it)->name < (*old_it)->name) {
-      changes.added.push_back(*new_it++);
-    } else {
-      if (!onnx_tensor_equal(**old_it, **new_it)) changes.changed.push_back({*old_it, *new_it});
-      ++old_it;
-      ++new_it;
-    }
-  }
+  merge_by_key(
+      old_by_name, new_by_name, [](const OnnxInitializer& tensor) { return tensor.name; },
+      [&](const OnnxInitializer* old_tensor, const OnnxInitializer* new_tensor) {
+        if (old_tensor == nullptr) {
+          changes.added.push_back(new_tensor);
+        } else if (new_tensor == nullptr) {
+          changes.removed.push_back(old_tensor);
+        } else if (!onnx_tensor_equal(*old_tensor, *new_tensor)) {
+          changes.changed.push_back({old_tensor, new_tensor});
+        }
+      });
   return changes;
 }
 
@@ -202,31 +218,15 @@ std::vector<OpCountChange> onnx_op_count_changes(const OnnxSummary& old_summary,
   const std::vector<const OpCount*> old_by_type = op_counts_by_type(old_summary.op_counts);
   const std::vector<const OpCount*> new_by_type = op_counts_by_type(new_summary.op_counts);
   std::vector<OpCountChange> changes;
-  auto old_it = old_by_type.begin();
-  auto new_it = new_by_type.begin();
-  while (old_it != old_by_type.end() || new_it != new_by_type.end()) {
-    OpCountChange change;
-    if (new_it == new_by_type.end() ||
-        (old_it != old_by_type.end() && (*old_it)->op_type < (*new_it)->op_type)) {
-      change = {(*old_it)->op_type, (*old_it)->count, 0};
-      ++old_it;
-    } else if (old_it == old_by_type.end() || (*new_it)->op_type < (*old_it)->op_type) {
-      change = {(*new_it)->op_type, 0, (*new_it)->count};
-      ++new_it;
-    } else {
-      change = {(*old_it)->op_type, (*old_it)->count, (*new_it)->count};
-      ++old_it;
-      ++new_it;
-    }
-    if (change.old_count != change.new_count) changes.push_back(change);
-  }
+  merge_by_key(
+      old_by_type, new_by_type, [](const OpCount& entry) { return entry.op_type; },
+      [&](const OpCount* old_entry, const OpCount* new_entry) {
+        const std::uint64_t old_count = old_entry != nullptr ? old_entry->count : 0;
+        const std::uint64_t new_count = new_entry != nullptr ? new_entry->count : 0;
+        const std::string_view op_type = (old_entry != nullptr ? old_entry : new_entry)->op_type;
+        if (old_count != new_count) changes.push_back({op_type, old_count, new_count});
+      });
   return changes;
-}
-
-JsonValue changed_tensor_json(std::string_view name, const OnnxInitializer& old_tensor,
-                              const OnnxInitializer& new_tensor) {
-  return build_json(
-      [&](JsonBuilder& out) { write_changed_tensor_json(out, name, old_tensor, new_tensor); });
 }
 
 std::optional<JsonValue> op_count_change_json(std::string_view op_type, std::uint64_t old_count,

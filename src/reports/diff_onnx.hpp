@@ -46,10 +46,6 @@ struct OpCountChange {
 std::vector<OpCountChange> onnx_op_count_changes(const OnnxSummary& old_summary,
                                                  const OnnxSummary& new_summary);
 
-// {"name", "old", "new"}, the two sides as onnx_tensor_json.
-JsonValue changed_tensor_json(std::string_view name, const OnnxInitializer& old_tensor,
-                              const OnnxInitializer& new_tensor);
-
 // {"delta", "new", "old", "op"}; nothing when the counts are equal.
 std::optional<JsonValue> op_count_change_json(std::string_view op_type, std::uint64_t old_count,
                                               std::uint64_t new_count);

@@ -405,18 +405,6 @@ JsonValue onnx_summary_json(const OnnxSummary& summary) {
   return build_json([&](JsonBuilder& out) { write_onnx_summary_json(out, summary); });
 }
 
-JsonValue onnx_tensor_json(const OnnxInitializer& initializer) {
-  return build_json([&](JsonBuilder& out) { write_onnx_tensor_json(out, initializer); });
-}
-
-JsonValue named_tensor_json(std::string_view name, const OnnxInitializer& initializer) {
-  return build_json([&](JsonBuilder& out) { write_named_tensor_json(out, name, initializer); });
-}
-
-JsonValue initializer_json(const OnnxInitializer& initializer) {
-  return named_tensor_json(initializer.name, initializer);
-}
-
 JsonValue onnx_inspect_json(const OnnxSummary& summary) {
   return build_json([&](JsonBuilder& out) { write_onnx_inspect_json(out, summary); });
 }

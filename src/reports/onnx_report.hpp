@@ -59,13 +59,10 @@ JsonValue onnx_summary_json(const OnnxSummary& summary);
 // raw_data_bytes, the two fingerprints, external_data, external_data_entries, data_location.
 template <class Out>
 void write_onnx_tensor_json(Out& out, const OnnxInitializer& initializer);
-JsonValue onnx_tensor_json(const OnnxInitializer& initializer);
 
-// {"name": name, "tensor": onnx_tensor_json}; initializer_json takes the initializer's own name.
+// {"name": name, "tensor": the initializer as above}.
 template <class Out>
 void write_named_tensor_json(Out& out, std::string_view name, const OnnxInitializer& initializer);
-JsonValue named_tensor_json(std::string_view name, const OnnxInitializer& initializer);
-JsonValue initializer_json(const OnnxInitializer& initializer);
 
 // The whole `--json` document of one model. Among its parts, "most_expensive_ops" lists up to
 // ten {"estimated_ops", "name", "op_type"} objects of the nodes that have an estimate.
