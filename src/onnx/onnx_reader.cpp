@@ -309,12 +309,6 @@ Result<void> read_value_info(ReadState& state, std::string_view message, Arena& 
   return {};
 }
 
-// Decodes one more record of a list (allocated at its size beforehand) in place.
-template <class Record, class Decode>
-Result<void> append_decoded(std::vector<Record>& list, Decode decode) {
-  return decode(list.emplace_back());
-}
-
 // A graph goes straight into the summary, all but its value_info entries, which only the cost
 // estimates read. Only the last graph counts, whole, so each one starts from nothing.
 Result<void> read_graph(ReadState& state, std::string_view message, OnnxSummary& graph,
@@ -334,8 +328,7 @@ Result<void> read_graph(ReadState& state, std::string_view message, OnnxSummary&
     const std::string_view payload = field.payload;
     switch (tag(field)) {
       case tag(1, kWireLengthDelimited):
-        return append_decoded(graph.nodes,
-                              [&](OnnxNode& node) { return read_node(state, payload, node); });
+        return read_node(state, payload, graph.nodes.emplace_back());
       case tag(2, kWireLengthDelimited): {
         std::optional<std::string_view> name;
         if (auto taken = take_text(field, name); !taken) return taken;
@@ -343,21 +336,13 @@ Result<void> read_graph(ReadState& state, std::string_view message, OnnxSummary&
         break;
       }
       case tag(5, kWireLengthDelimited):
-        return append_decoded(graph.initializers, [&](OnnxInitializer& tensor) {
-          return read_tensor(state, payload, tensor);
-        });
+        return read_tensor(state, payload, graph.initializers.emplace_back());
       case tag(11, kWireLengthDelimited):
-        return append_decoded(graph.inputs, [&](OnnxValueInfo& info) {
-          return read_value_info(state, payload, state.kept, info);
-        });
+        return read_value_info(state, payload, state.kept, graph.inputs.emplace_back());
       case tag(12, kWireLengthDelimited):
-        return append_decoded(graph.outputs, [&](OnnxValueInfo& info) {
-          return read_value_info(state, payload, state.kept, info);
-        });
+        return read_value_info(state, payload, state.kept, graph.outputs.emplace_back());
       case tag(13, kWireLengthDelimited):
-        return append_decoded(value_info, [&](OnnxValueInfo& info) {
-          return read_value_info(state, payload, state.dropped, info);
-        });
+        return read_value_info(state, payload, state.dropped, value_info.emplace_back());
     }
     return {};
   });
