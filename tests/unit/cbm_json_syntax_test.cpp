@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cbm/json_syntax.hpp"
+#include "mutate_bytes.hpp"
 #include "util/json.hpp"
 #include "util/text.hpp"
 
@@ -152,22 +153,7 @@ TEST(CbmJsonSyntax, MutatedValidDocuments) {
   const std::string_view alphabet = "{}[]\",:\\0123456789.eE+-tfnu aDd";
   for (int round = 0; round < 40000; ++round) {
     std::string text = document;
-    const int edits = std::uniform_int_distribution<int>(1, 3)(rng);
-    for (int e = 0; e < edits; ++e) {
-      const std::size_t at = rng() % text.size();
-      const char c = alphabet[rng() % alphabet.size()];
-      switch (rng() % 3) {
-        case 0:
-          text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), c);
-          break;
-        case 1:
-          text[at] = c;
-          break;
-        default:
-          text.erase(at, 1);
-          break;
-      }
-    }
+    testing_support::mutate_bytes(text, rng, alphabet, 3);
     expect_agreement(text);
   }
 }
