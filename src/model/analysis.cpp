@@ -140,6 +140,9 @@ Result<LayerStep> analyze_layer(const Layer& layer, std::uint64_t number, ShapeV
   step.layer = &layer;
   step.number = number;
   step.input = x;
+  // Weights and bias, or Wq, Wk and Wv: whatever tensors the layer holds.
+  for (const auto& tensor : layer.tensors)
+    step.param_bytes += 4 * static_cast<std::uint64_t>(tensor->data.size());
   switch (layer.kind) {
     case LayerKind::Linear: {
       if (auto checked = check_linear(layer, x); !checked) return fail(std::move(checked.error()));
@@ -147,8 +150,6 @@ Result<LayerStep> analyze_layer(const Layer& layer, std::uint64_t number, ShapeV
       const std::uint64_t width = layer.weights().shape[1];
       step.output = {batch, width};
       step.ops = linear_ops(x, layer.weights().shape);
-      step.param_bytes =
-          4 * static_cast<std::uint64_t>(layer.weights().data.size() + layer.bias().data.size());
       step.memory = 4 * batch * width;
       step.peak = step.memory;
       step.produced[0] = {".output", batch, width};
@@ -165,9 +166,6 @@ Result<LayerStep> analyze_layer(const Layer& layer, std::uint64_t number, ShapeV
       const std::uint64_t dv = cost.value_dim;
       step.output = {t, dv};
       step.ops = cost.total;
-      step.param_bytes =
-          4 * static_cast<std::uint64_t>(layer.wq().data.size() + layer.wk().data.size() +
-                                         layer.wv().data.size());
       step.memory = std::max({4 * t * dk, 4 * t * dv, 4 * t * t, 4 * t * dv});
       step.peak = std::max(4 * t * dv, 4 * t * t);
       step.produced = {{{".Q", t, dk},

@@ -62,14 +62,6 @@ const ActivationWords& activation_words(LayerKind kind) {
   return kind == LayerKind::Relu ? kRelu : kind == LayerKind::Gelu ? kGelu : kSoftmax;
 }
 
-// Wq, Wk and Wv values, or weights and bias values.
-std::uint64_t parameter_values(const Layer& layer) {
-  std::uint64_t values = 0;
-  for (const auto& tensor : layer.tensors)
-    values += tensor->data.size();
-  return values;
-}
-
 }  // namespace
 
 std::string_view layer_kind_word(LayerKind kind) {
@@ -94,7 +86,7 @@ LayerReport layer_report(const LayerStep& step) {
   std::vector<std::string>& lines = report.lines;
   if (layer.explain) lines.push_back(fmt::format("why: {}", *layer.explain));
   const std::string input = format_shape(step.input);
-  const std::uint64_t values = parameter_values(layer);
+  const std::uint64_t values = step.param_bytes / 4;
   const std::string params = fmt::format("params: {} values / {} B", values, 4 * values);
   switch (layer.kind) {
     case LayerKind::Linear:
